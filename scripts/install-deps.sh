@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's packages; does nothing when all of it is there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
+  wine wine32:i386 wine64 xvfb xauth xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils
+  xdotool imagemagick python3
+  libxinerama1:i386 libxrandr2:i386 libxi6:i386 libxrender1:i386 libxcursor1:i386 libxcomposite1:i386
+  libxfixes3:i386 libxxf86vm1:i386
+)
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

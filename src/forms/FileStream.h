@@ -1,0 +1,36 @@
+// A stream over an operating-system file handle that it owns.
+#pragma once
+
+#include <string>
+
+#include "Classes.h"
+
+enum class TFileMode {
+    fmOpenRead,         // read access, others may read
+    fmOpenReadDenyNone, // read access, others may read, write and delete
+    fmCreate,           // create or truncate, read and write access
+};
+
+class TFileStream : public TStream {
+public:
+    // Raises EFOpenError naming the file when it cannot be opened or created.
+    TFileStream(const std::string& fileName, TFileMode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    int64_t Seek64(int64_t offset, TSeekOrigin origin) override;
+    void SetSize64(int64_t newSize) override;
+
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    std::string FFileName;
+    // A HANDLE on Windows, a file descriptor elsewhere; kept opaque so this header stays platform-free.
+    intptr_t FHandle;
+};
+
+// True when a file (not a directory) of that name exists.
+bool FileExists(const std::string& fileName);
