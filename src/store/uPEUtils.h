@@ -65,7 +65,8 @@ protected:
     // Typed views read the block's bytes; they are zero-filled when the block is shorter than the view.
     template <typename T> T View() const {
         T value{};
-        std::memcpy(&value, FBytes.Memory(), std::min<size_t>(sizeof(T), static_cast<size_t>(StoredSize())));
+        if (StoredSize() > 0)
+            std::memcpy(&value, FBytes.Memory(), std::min<size_t>(sizeof(T), static_cast<size_t>(StoredSize())));
         return value;
     }
 
