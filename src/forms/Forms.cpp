@@ -1,0 +1,323 @@
+#include "Forms.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Threads.h"
+
+TApplication* Application = nullptr;
+
+void InitApplication() {
+    if (!Application) Application = new TApplication();
+}
+
+void DoneApplication() {
+    if (!Application) return;
+    TApplication* application = Application;
+    application->Free();
+    Application = nullptr;
+}
+
+void SwitchOffErrorMessages() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    _set_error_mode(_OUT_TO_STDERR);
+    std::set_terminate([] { ExitProcess(3); });
+}
+
+// --- TCustomForm ---
+
+TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+    SetLoading();
+    if (Application) Application->FForms.push_back(this);
+}
+
+TCustomForm::~TCustomForm() {
+    if (Application) {
+        auto& forms = Application->FForms;
+        forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
+        if (Application->FMainForm == this) Application->FMainForm = nullptr;
+    }
+}
+
+void TCustomForm::BeforeDestruction() {
+    if (!(ComponentState() & csDestroying)) {
+        try {
+            if (OnDestroy) OnDestroy(this);
+        } catch (...) {
+            if (Application) Application->HandleException(std::current_exception());
+        }
+    }
+    TWinControl::BeforeDestruction();
+    DestroyHandle();
+}
+
+void TCustomForm::EndCreate() {
+    Loaded();
+    for (size_t i = 0; i < ComponentCount(); ++i) Components(i)->Loaded();
+    try {
+        if (OnCreate) OnCreate(this);
+    } catch (...) {
+        if (Application) Application->HandleException(std::current_exception());
+    }
+    FCreating = false;
+    if (FShowPending) {
+        FShowPending = false;
+        SetVisible(true);
+    }
+}
+
+DWORD TCustomForm::BorderStyleBits(DWORD& exStyle) const {
+    DWORD style = 0;
+    exStyle = 0;
+    switch (FBorderStyle) {
+    case TFormBorderStyle::bsNone: style = WS_POPUP; break;
+    case TFormBorderStyle::bsSingle: style = WS_CAPTION | WS_BORDER; break;
+    case TFormBorderStyle::bsSizeable: style = WS_CAPTION | WS_THICKFRAME; break;
+    case TFormBorderStyle::bsDialog:
+        style = WS_POPUP | WS_CAPTION;
+        exStyle = WS_EX_DLGMODALFRAME;
+        break;
+    case TFormBorderStyle::bsToolWindow:
+        style = WS_CAPTION;
+        exStyle = WS_EX_TOOLWINDOW;
+        break;
+    }
+    if (FBorderStyle != TFormBorderStyle::bsNone) {
+        if (FBorderIcons & biSystemMenu) style |= WS_SYSMENU;
+        if (FBorderStyle != TFormBorderStyle::bsDialog && FBorderStyle != TFormBorderStyle::bsToolWindow) {
+            if (FBorderIcons & biMinimize) style |= WS_MINIMIZEBOX;
+            if (FBorderIcons & biMaximize) style |= WS_MAXIMIZEBOX;
+        }
+    }
+    return style;
+}
+
+void TCustomForm::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    DWORD exStyle;
+    params.Style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | BorderStyleBits(exStyle) | (Enabled() ? 0 : WS_DISABLED);
+    params.ExStyle = exStyle;
+    if (FParentWindow) {
+        params.Style = (params.Style | WS_CHILD) & ~WS_POPUP;
+        params.WndParent = FParentWindow;
+    } else {
+        // Top-level forms are owned by the hidden application window, so they get no taskbar button of their own.
+        params.WndParent = Application ? Application->Handle() : nullptr;
+    }
+}
+
+// Changes the frame in place rather than recreating the window, so style bits that others set on the window
+// (a preview window's exact child style) survive.
+void TCustomForm::ApplyBorderStyle() {
+    if (!HandleAllocated()) return;
+    const DWORD frameBits = WS_POPUP | WS_CAPTION | WS_BORDER | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX |
+                            WS_MAXIMIZEBOX | WS_DLGFRAME;
+    DWORD exStyle;
+    DWORD bits = BorderStyleBits(exStyle);
+    DWORD style = static_cast<DWORD>(GetWindowLongA(FHandle, GWL_STYLE));
+    if (style & WS_CHILD) bits &= ~WS_POPUP;
+    SetWindowLongA(FHandle, GWL_STYLE, static_cast<LONG>((style & ~frameBits) | bits));
+    DWORD ex = static_cast<DWORD>(GetWindowLongA(FHandle, GWL_EXSTYLE));
+    ex = (ex & ~(WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE)) | exStyle;
+    SetWindowLongA(FHandle, GWL_EXSTYLE, static_cast<LONG>(ex));
+    SetWindowPos(FHandle, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle style) {
+    FBorderStyle = style;
+    ApplyBorderStyle();
+}
+
+void TCustomForm::SetBorderIcons(unsigned icons) {
+    FBorderIcons = icons;
+    ApplyBorderStyle();
+}
+
+void TCustomForm::SetVisible(bool value) {
+    if (FCreating) {
+        FShowPending = value;
+        return;
+    }
+    if (value == FVisible && (!HandleAllocated() || value == static_cast<bool>(IsWindowVisible(FHandle)))) return;
+    FVisible = value;
+    if (value) {
+        Handle();
+        if (OnShow) OnShow(this);
+        ShowWindow(FHandle, SW_SHOWNORMAL);
+    } else if (HandleAllocated()) {
+        ShowWindow(FHandle, SW_HIDE);
+    }
+}
+
+void TCustomForm::Show() {
+    SetVisible(true);
+    if (HandleAllocated() && !FCreating)
+        SetWindowPos(FHandle, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TCustomForm::Close() {
+    if (FModal) {
+        FModalResult = mrCancel;
+    } else if (Application && Application->MainForm() == this) {
+        Application->Terminate();
+    } else {
+        Hide();
+    }
+}
+
+namespace {
+struct TDisabledWindows {
+    std::vector<HWND> Windows;
+    HWND Self;
+};
+
+BOOL CALLBACK DisableThreadWindow(HWND window, LPARAM data) {
+    auto* state = reinterpret_cast<TDisabledWindows*>(data);
+    if (window != state->Self && IsWindowVisible(window) && IsWindowEnabled(window)) {
+        EnableWindow(window, FALSE);
+        state->Windows.push_back(window);
+    }
+    return TRUE;
+}
+} // namespace
+
+int TCustomForm::ShowModal() {
+    TDisabledWindows disabled{{}, Handle()};
+    // Every other window of this thread is disabled while the modal loop runs, as a modal dialog requires.
+    EnumThreadWindows(GetCurrentThreadId(), DisableThreadWindow, reinterpret_cast<LPARAM>(&disabled));
+
+    FModal = true;
+    FModalResult = mrNone;
+    Show();
+    SetForegroundWindow(FHandle);
+    try {
+        while (FModalResult == mrNone) {
+            Application->HandleMessage();
+            if (Application->Terminated()) FModalResult = mrCancel;
+        }
+    } catch (...) {
+        FModal = false;
+        for (HWND window : disabled.Windows) EnableWindow(window, TRUE);
+        throw;
+    }
+    FModal = false;
+    for (HWND window : disabled.Windows) EnableWindow(window, TRUE);
+    Hide();
+    return FModalResult;
+}
+
+void TCustomForm::WndProc(TMessage& message) {
+    switch (message.Msg) {
+    case WM_CLOSE:
+        Close(); // the window itself stays; its owner destroys it with the form
+        message.Result = 0;
+        return;
+    default: TWinControl::WndProc(message);
+    }
+}
+
+// --- TApplication ---
+
+TApplication::TApplication() : TComponent(nullptr) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = WndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIcon(instance, MAKEINTRESOURCE(1));
+    windowClass.lpszClassName = "TApplication";
+    RegisterClassA(&windowClass);
+
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string title = path;
+    title = title.substr(title.find_last_of("\\/") + 1);
+    title = title.substr(0, title.find_last_of('.'));
+    FHandle = CreateWindowExA(0, "TApplication", title.c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                              nullptr, instance, nullptr);
+}
+
+TApplication::~TApplication() {
+    DestroyComponents();
+    if (FHandle) DestroyWindow(FHandle);
+}
+
+std::string TApplication::Title() const {
+    char text[512] = {};
+    GetWindowTextA(FHandle, text, sizeof(text));
+    return text;
+}
+
+void TApplication::SetTitle(const std::string& title) { SetWindowTextA(FHandle, title.c_str()); }
+
+TCustomForm* TApplication::ActiveForm() const {
+    HWND active = GetActiveWindow();
+    for (TCustomForm* form : FForms)
+        if (form->HandleAllocated() && form->Handle() == active) return form;
+    return nullptr;
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        FTerminated = true;
+        return true;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void TApplication::Idle() {
+    bool done = true;
+    try {
+        if (OnIdle) OnIdle(this, done);
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+    if (CheckSynchronize()) done = false;
+    if (done && !FTerminated) WaitMessage();
+}
+
+void TApplication::HandleMessage() {
+    MSG msg;
+    if (!ProcessMessage(msg)) Idle();
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (ProcessMessage(msg)) {
+    }
+}
+
+void TApplication::Run() {
+    if (ShowMainForm && FMainForm) FMainForm->Show();
+    while (!FTerminated) {
+        try {
+            HandleMessage();
+        } catch (...) {
+            HandleException(std::current_exception());
+        }
+    }
+}
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::HandleException(std::exception_ptr error) {
+    if (!OnException) return;
+    try {
+        OnException(this, error);
+    } catch (...) {
+        // A handler that fails in turn has nobody left to tell.
+    }
+}
+
+LRESULT CALLBACK TApplication::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NULL) {
+        CheckSynchronize();
+        return 0;
+    }
+    return DefWindowProcA(window, msg, wParam, lParam);
+}

@@ -1,0 +1,120 @@
+#include "Threads.h"
+
+#include <deque>
+#include <mutex>
+
+#include "Forms.h"
+
+namespace {
+
+struct TSyncRequest {
+    const std::function<void()>* Method;
+    std::exception_ptr Error;
+    HANDLE Done;
+};
+
+std::mutex SyncLock;
+std::deque<TSyncRequest*> SyncQueue;
+DWORD MainThreadID = 0;
+
+const int Priorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
+                          THREAD_PRIORITY_NORMAL,       THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                          THREAD_PRIORITY_TIME_CRITICAL};
+
+} // namespace
+
+void SetMainThread() {
+    if (!MainThreadID) MainThreadID = GetCurrentThreadId();
+}
+
+bool CheckSynchronize() {
+    if (GetCurrentThreadId() != MainThreadID) return false;
+    bool ran = false;
+    for (;;) {
+        TSyncRequest* request;
+        {
+            std::lock_guard<std::mutex> guard(SyncLock);
+            if (SyncQueue.empty()) return ran;
+            request = SyncQueue.front();
+            SyncQueue.pop_front();
+        }
+        try {
+            (*request->Method)();
+        } catch (...) {
+            request->Error = std::current_exception();
+        }
+        ran = true;
+        SetEvent(request->Done);
+    }
+}
+
+TThread::TThread(bool createSuspended) {
+    SetMainThread();
+    FSuspended = createSuspended;
+    FHandle = CreateThread(nullptr, 0, ThreadProc, this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID);
+    if (!FHandle) throw Exception("Thread creation error");
+}
+
+TThread::~TThread() {
+    // A thread that never ran is started only to end at once, so that its handle can be waited for and closed.
+    if (!FFinished && GetCurrentThreadId() != FThreadID) {
+        Terminate();
+        if (FSuspended) Resume();
+        WaitFor();
+    }
+    CloseHandle(FHandle);
+}
+
+DWORD WINAPI TThread::ThreadProc(LPVOID parameter) {
+    auto* thread = static_cast<TThread*>(parameter);
+    try {
+        if (!thread->Terminated()) thread->Execute();
+    } catch (...) {
+        thread->FFatalException = std::current_exception();
+    }
+    bool freeOnTerminate = thread->FreeOnTerminate;
+    thread->FFinished = true;
+    if (freeOnTerminate) delete thread;
+    return 0;
+}
+
+void TThread::Resume() {
+    DWORD previous = ResumeThread(FHandle);
+    if (previous == 1) FSuspended = false;
+}
+
+void TThread::Suspend() {
+    FSuspended = true;
+    SuspendThread(FHandle);
+}
+
+void TThread::WaitFor() {
+    // On the main thread the wait must keep serving synchronised calls, or a worker waiting in one never ends.
+    const bool onMainThread = GetCurrentThreadId() == MainThreadID;
+    while (WaitForSingleObject(FHandle, onMainThread ? 10 : INFINITE) == WAIT_TIMEOUT) CheckSynchronize();
+}
+
+TThreadPriority TThread::Priority() const {
+    int value = GetThreadPriority(FHandle);
+    for (int i = 0; i < 7; ++i)
+        if (Priorities[i] == value) return static_cast<TThreadPriority>(i);
+    return TThreadPriority::tpNormal;
+}
+
+void TThread::SetPriority(TThreadPriority priority) { SetThreadPriority(FHandle, Priorities[static_cast<int>(priority)]); }
+
+void TThread::Synchronize(const std::function<void()>& method) {
+    if (GetCurrentThreadId() == MainThreadID) {
+        method();
+        return;
+    }
+    TSyncRequest request{&method, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    {
+        std::lock_guard<std::mutex> guard(SyncLock);
+        SyncQueue.push_back(&request);
+    }
+    if (Application) PostMessageA(Application->Handle(), WM_NULL, 0, 0);
+    WaitForSingleObject(request.Done, INFINITE);
+    CloseHandle(request.Done);
+    if (request.Error) std::rethrow_exception(request.Error);
+}
