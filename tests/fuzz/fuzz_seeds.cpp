@@ -1,0 +1,208 @@
+// Writes the seed corpora of the fuzz targets, all made with the project's own writers and zlib:
+//   fuzz_seeds OUTDIR  ->  OUTDIR/store, OUTDIR/peimage, OUTDIR/inflate
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "PEBuilder.h"
+#include "store/uExeAdder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Deterministic bytes that deflate poorly.
+Bytes Noise(size_t size, uint32_t seed) {
+    Bytes out(size);
+    for (uint8_t& b : out) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    return out;
+}
+
+Bytes Compress(const Bytes& data, int level) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes out(size);
+    if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) {
+        std::fprintf(stderr, "compress2 failed\n");
+        std::exit(1);
+    }
+    out.resize(size);
+    return out;
+}
+
+// A stream that needs a preset dictionary, which the program's inflaters refuse.
+Bytes CompressWithDictionary(const Bytes& data, const Bytes& dictionary) {
+    z_stream z{};
+    Bytes out(compressBound(static_cast<uLong>(data.size())) + 64);
+    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK ||
+        deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK) {
+        std::fprintf(stderr, "deflate set-up failed\n");
+        std::exit(1);
+    }
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// The smallest image the reader accepts with a section: the table ends at 0x160, the one section follows it.
+Bytes SmallImage() {
+    TTestImage image;
+    image.LfaNew = 64;
+    image.Sections = {{0x160, 0x20, 0x11}};
+    return BuildPEImage(image);
+}
+
+class TSeedWriter {
+public:
+    explicit TSeedWriter(const std::filesystem::path& dir) : FDir(dir) { std::filesystem::create_directories(dir); }
+    void Add(const std::string& name, const Bytes& bytes) {
+        WriteFileBytes((FDir / name).string(), bytes);
+        ++FCount;
+    }
+    int Count() const { return FCount; }
+
+private:
+    std::filesystem::path FDir;
+    int FCount = 0;
+};
+
+void StoreSeeds(TSeedWriter& out) {
+    const Bytes image = SmallImage();
+    const std::vector<TStoreItem> mixed = {
+        {"movie", Concat(Text("FWS\x06"), Noise(48, 7)), true},
+        {"fullscreen", {1}, false},
+        {"interval", {0x10, 0x27, 0, 0}, false},
+        {"", Text("an item without a name"), true},
+        {"empty", {}, true},  // stored size 0 despite its flag
+        {"blank", {}, false}, // stored size 0, raw
+        {"caption", Text(std::string(40, 'x')), true},
+    };
+    const auto withStore = [&](const Bytes& img, const std::vector<TStoreItem>& items, int32_t key) {
+        return Concat(img, BuildStore(items, key, static_cast<int64_t>(img.size())));
+    };
+
+    const Bytes primary = withStore(image, mixed, 0x5A);
+    out.Add("primary-mixed", primary);
+    out.Add("primary-key0", withStore(image, mixed, 0));
+    out.Add("primary-no-items", withStore(image, {}, 0x33));
+    out.Add("primary-one-raw", withStore(image, {{"a", {1, 2, 3, 4}, false}}, 0x7F));
+    out.Add("primary-one-compressed", withStore(image, {{"b", Text("abcabcabcabcabc"), true}}, -1));
+    out.Add("store-alone", BuildStore(mixed, 0x11, 0));
+    out.Add("bare-image", image);
+    out.Add("simple-image-store", withStore(BuildSimplePEImage(), {{"m", Noise(64, 3), true}}, 0x42));
+
+    // Extra bytes behind the magic send the reader through the image headers.
+    const Bytes tail = Text("signature block");
+    out.Add("fallback-tail", Concat(primary, tail));
+    Bytes flagZero = Concat(primary, tail);
+    flagZero[image.size() + 4] = 0;
+    out.Add("fallback-flag-zero", flagZero);
+    Bytes wrongTotal = Concat(primary, tail);
+    wrongTotal[image.size()] ^= 0x08;
+    out.Add("fallback-wrong-total", wrongTotal);
+
+    TTestImage descending;
+    descending.LfaNew = 64;
+    descending.Sections = {{0x1C0, 0x20, 0x22}, {0x1A0, 0x20, 0x33}};
+    out.Add("fallback-descending-sections", Concat(withStore(BuildPEImage(descending), mixed, 0x21), tail));
+
+    // A compressed payload with a damaged byte in its deflate data, and one cut short.
+    Bytes damaged = withStore(image, {{"ok", Text("fine"), true}, {"bad", Text(std::string(64, 'q')), true}}, 9);
+    damaged[damaged.size() - 12 - 6] ^= 0xFF;
+    out.Add("primary-damaged-payload", damaged);
+}
+
+void ImageSeeds(TSeedWriter& out) {
+    const auto add = [&](const std::string& name, int32_t lfaNew, std::vector<TTestSection> sections) {
+        TTestImage image;
+        image.LfaNew = lfaNew;
+        image.Sections = std::move(sections);
+        out.Add(name, BuildPEImage(image));
+    };
+    add("no-sections", 64, {});
+    add("one-section", 64, {{0x160, 0x20, 0x11}});
+    add("descending", 64, {{0x1C0, 0x20, 0x22}, {0x1A0, 0x20, 0x33}});
+    add("empty-section", 64, {{0x188, 0, 0}, {0x188, 0x10, 0x44}});
+    add("header-gap", 64, {{0x200, 0x40, 0x55}});
+    add("short-dos-header", 32, {{0x180, 0x10, 0x66}});
+    add("long-stub", 0x100, {{0x240, 0x20, 0x77}});
+    std::vector<TTestSection> many;
+    for (uint32_t i = 0; i < 8; ++i)
+        many.push_back({0x300 + 0x10 * i, 0x10, static_cast<uint8_t>(i)});
+    add("eight-sections", 64, many);
+    out.Add("simple", BuildSimplePEImage());
+
+    Bytes cut = BuildSimplePEImage();
+    cut.resize(0x500); // the last section reaches past the end
+    out.Add("section-past-end", cut);
+    Bytes noNt = BuildSimplePEImage();
+    noNt[128] = 'N';
+    out.Add("bad-nt-signature", noNt);
+    Bytes behind = Concat(SmallImage(), BuildStore({{"x", Text("payload"), true}}, 5, 0x180));
+    out.Add("with-store", behind);
+}
+
+void InflateSeeds(TSeedWriter& out) {
+    // The first byte of each seed picks the read pattern of the stream; the zlib stream follows.
+    const std::vector<std::pair<std::string, Bytes>> inputs = {
+        {"empty", {}},
+        {"one-byte", {0x41}},
+        {"text", Text("the quick brown fox jumps over the lazy dog; the quick brown fox jumps again")},
+        {"zeros", Bytes(20000, 0)},
+        {"noise", Noise(1500, 11)},
+        {"mixed", Concat(Concat(Noise(300, 5), Bytes(3000, 0x20)), Noise(300, 6))},
+    };
+    uint8_t control = 0;
+    for (int level : {0, 1, 6, 9}) {
+        for (const auto& [name, data] : inputs) {
+            out.Add("level" + std::to_string(level) + "-" + name, Concat({control}, Compress(data, level)));
+            control = static_cast<uint8_t>(control + 37);
+        }
+    }
+    // Compressed data larger than the stream's 64 KiB input buffer, so that it refills.
+    out.Add("stored-refill", Concat({0x05}, Compress(Noise(70000, 13), 0)));
+    out.Add("dictionary", Concat({0x09}, CompressWithDictionary(Text("dictionary words"), Text("dictionary"))));
+    Bytes truncated = Compress(Bytes(5000, 0x61), 6);
+    truncated.resize(truncated.size() / 2);
+    out.Add("truncated", Concat({0x0D}, truncated));
+    Bytes corrupt = Compress(Text(std::string(200, 'z') + "tail"), 6);
+    corrupt[corrupt.size() - 1] ^= 0x01; // checksum
+    out.Add("bad-checksum", Concat({0x11}, corrupt));
+    out.Add("trailing-bytes", Concat(Concat({0x15}, Compress(Text("payload"), 6)), Text("after the stream")));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path root = argv[1];
+    TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate");
+    StoreSeeds(store);
+    ImageSeeds(image);
+    InflateSeeds(inflate);
+    std::printf("seeds: %d store, %d peimage, %d inflate in %s\n", store.Count(), image.Count(), inflate.Count(),
+                root.string().c_str());
+    return 0;
+}
