@@ -109,7 +109,14 @@ int32_t TZDecompressionStream::Read(void* buffer, int32_t count) {
     while (FZRec.avail_out > 0 && !FStreamEnd) {
         if (FZRec.avail_in == 0) {
             int32_t n = FStream.Read(FBuffer, sizeof(FBuffer));
-            if (n <= 0) return count - static_cast<int32_t>(FZRec.avail_out);
+            if (n <= 0) {
+                // inflate may still hold output of input it has already taken (a match cut off by the room):
+                // hand it out, so that what a read returns does not depend on the sizes of earlier reads.
+                int result = inflate(&FZRec, Z_NO_FLUSH);
+                if (result == Z_BUF_ERROR) break;
+                FStreamEnd = CheckInflateResult(result == Z_NEED_DICT ? Z_STREAM_ERROR : result) == Z_STREAM_END;
+                continue;
+            }
             FZRec.next_in = FBuffer;
             FZRec.avail_in = static_cast<uInt>(n);
             FStreamPos = FStream.Position();
