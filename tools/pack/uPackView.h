@@ -1,0 +1,36 @@
+// The reading side of the authoring tool: where a file's content store sits, its items, and their text forms.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "store/uExeAdder.h"
+
+struct TStoreReport {
+    int64_t FileSize = 0;
+    std::optional<int64_t> ImageEnd; // empty when the file is not an executable image
+    TStorePath Path = TStorePath::None;
+    int64_t Tail = 0;
+    TItemTypes Items;
+};
+
+// Locates the store and reads every item, as the program does at start-up. Raises EPackError naming the file
+// when it does not exist or cannot be opened, and for everything the reader raises ("Bad Signature" on the
+// fallback path, "data error", "buffer error", a damaged store). A file without a store is no error.
+void ReadStoreReport(const std::string& fileName, TStoreReport& report);
+
+// A JSON string literal of the bytes: '"' and '\' escaped, every byte outside 0x20..0x7E as \u00xx.
+std::string JsonString(const std::string& bytes);
+
+// One "key: value" line each, or one JSON object; both end with a newline.
+std::string InfoText(const TStoreReport& report);
+std::string InfoJson(const TStoreReport& report);
+
+// A table, or a JSON array of objects in store order; both end with a newline.
+std::string ListText(const TItemTypes& items);
+std::string ListJson(const TItemTypes& items);
+
+// Writes each item's data to DIR/NNNN.bin and ListJson to DIR/items.json, creating DIR when missing. Raises
+// EPackError naming the directory or file that cannot be created or written.
+void ExtractItems(const TItemTypes& items, const std::string& dir);
