@@ -54,6 +54,13 @@ void TCustomForm::BeforeDestruction() {
 void TCustomForm::EndCreate() {
     Loaded();
     for (size_t i = 0; i < ComponentCount(); ++i) Components(i)->Loaded();
+    // A component that ended the program while it was being created (a second instance, the password-change
+    // dialog) leaves nothing for the form to set up: no content is read and nothing is shown.
+    if (Application && Application->TerminateRequested()) {
+        FCreating = false;
+        FShowPending = false;
+        return;
+    }
     try {
         if (OnCreate) OnCreate(this);
     } catch (...) {
@@ -273,7 +280,8 @@ bool TApplication::ProcessMessage(MSG& msg) {
 void TApplication::Idle() {
     bool done = true;
     try {
-        if (OnIdle) OnIdle(this, done);
+        // A copy: the handler may replace itself while it runs.
+        if (TIdleEvent idle = OnIdle) idle(this, done);
     } catch (...) {
         HandleException(std::current_exception());
     }
@@ -303,7 +311,10 @@ void TApplication::Run() {
     }
 }
 
-void TApplication::Terminate() { PostQuitMessage(0); }
+void TApplication::Terminate() {
+    FTerminateRequested = true;
+    PostQuitMessage(0);
+}
 
 void TApplication::HandleException(std::exception_ptr error) {
     if (!OnException) return;

@@ -105,6 +105,8 @@ public:
     // Asks the message loop to end (it ends when it meets the quit message).
     void Terminate();
     bool Terminated() const { return FTerminated.load(); }
+    // True from the moment Terminate was called, before the loop has met the quit message.
+    bool TerminateRequested() const { return FTerminateRequested.load(); }
 
     TIdleEvent OnIdle;
     // Called with an exception that reached a message handler; without a handler the exception is dropped.
@@ -121,6 +123,7 @@ private:
     TCustomForm* FMainForm = nullptr;
     std::vector<TCustomForm*> FForms;
     std::atomic<bool> FTerminated{false};
+    std::atomic<bool> FTerminateRequested{false};
 };
 
 // The one application object; null until InitApplication.

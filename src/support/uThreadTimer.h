@@ -1,0 +1,62 @@
+// A timer whose ticks come from a worker thread of its own, so that they keep coming while the main thread is
+// busy. A tick calls OnTimer on the worker, or on the main thread through the synchronise call, or is posted to
+// the owner's window as a message.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "forms/Components.h"
+#include "forms/Threads.h"
+
+class TWinControl;
+class TThreadTimer;
+
+// Set once the program's message loop has ended; every worker leaves its loop when it sees it.
+extern std::atomic<bool> TimerShutdown;
+
+class TThreadTimerExec : public TThread {
+public:
+    struct TShared;
+    TThreadTimerExec(TThreadTimer* timer, std::shared_ptr<TShared> shared);
+
+protected:
+    void Execute() override;
+
+private:
+    TThreadTimer* FTimer;
+    std::shared_ptr<TShared> FShared;
+};
+
+class TThreadTimer : public TComponent {
+public:
+    explicit TThreadTimer(TComponent* owner);
+    ~TThreadTimer() override;
+
+    bool UseSyncronize = false;
+    bool UseMessage = false;
+    bool Enabled() const;
+    // The effective value is enabled and Interval > 0; the first enabling starts the worker.
+    void SetEnabled(bool enabled);
+    int Interval() const;
+    // Values below 10 become 10; a running wait keeps the interval it started with.
+    void SetInterval(int interval);
+    int Data = 0;
+    int MessageNo = 768;
+    TThreadPriority Priority() const;
+    void SetPriority(TThreadPriority priority);
+    TNotifyEvent OnTimer;
+
+    // One tick: dropped while another runs, while the timer is being destroyed, or in message mode without an
+    // owner window; otherwise posts WM_USER + MessageNo (at most one pending when run on the window's thread)
+    // or calls OnTimer.
+    void DispatchTick();
+
+private:
+    TWinControl* FOwnerWindow;
+    TThreadTimerExec* FWorker;
+    std::shared_ptr<TThreadTimerExec::TShared> FShared;
+    std::atomic<bool> FInTick{false};
+    std::atomic<bool> FDestroying{false};
+    std::atomic<unsigned long> FTickThread{0};
+};
