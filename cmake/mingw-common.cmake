@@ -9,3 +9,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # ctest runs the Windows test programs through Wine in the harness's prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+# One self-contained executable: zlib is linked in, never imported from zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
