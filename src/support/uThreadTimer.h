@@ -31,10 +31,12 @@ private:
 class TThreadTimer : public TComponent {
 public:
     explicit TThreadTimer(TComponent* owner);
+    // Stops the worker. Called from the timer's own OnTimer it returns at once and the worker ends by itself.
     ~TThreadTimer() override;
 
-    bool UseSyncronize = false;
-    bool UseMessage = false;
+    // The worker reads these three at every tick, so they are atomic; set them before enabling.
+    std::atomic<bool> UseSyncronize{false};
+    std::atomic<bool> UseMessage{false};
     bool Enabled() const;
     // The effective value is enabled and Interval > 0; the first enabling starts the worker.
     void SetEnabled(bool enabled);
@@ -42,21 +44,26 @@ public:
     // Values below 10 become 10; a running wait keeps the interval it started with.
     void SetInterval(int interval);
     int Data = 0;
-    int MessageNo = 768;
+    std::atomic<int> MessageNo{768};
     TThreadPriority Priority() const;
     void SetPriority(TThreadPriority priority);
     TNotifyEvent OnTimer;
-
-    // One tick: dropped while another runs, while the timer is being destroyed, or in message mode without an
-    // owner window; otherwise posts WM_USER + MessageNo (at most one pending when run on the window's thread)
-    // or calls OnTimer.
-    void DispatchTick();
+    // The worker thread's identifier, valid from construction (the thread exists suspended until first enabled).
+    unsigned long WorkerThreadID() const { return FWorkerThreadID; }
 
 private:
+    friend class TThreadTimerExec;
+    // One tick, run by the worker or, synchronised, on the main thread for it: dropped while another runs, while
+    // the timer is being destroyed, or in message mode without an owner window; otherwise posts
+    // WM_USER + MessageNo (at most one pending when run on the window's thread) or calls OnTimer.
+    void DispatchTick();
+
     TWinControl* FOwnerWindow;
-    TThreadTimerExec* FWorker;
+    std::unique_ptr<TThreadTimerExec> FWorker;
+    unsigned long FWorkerThreadID = 0;
     std::shared_ptr<TThreadTimerExec::TShared> FShared;
     std::atomic<bool> FInTick{false};
     std::atomic<bool> FDestroying{false};
+    // The thread running DispatchTick while FInTick is set, else 0: tells a destructor called from the tick.
     std::atomic<unsigned long> FTickThread{0};
 };
