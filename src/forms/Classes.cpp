@@ -15,7 +15,9 @@ int64_t TStream::GetSize() {
     return size;
 }
 
-void TStream::SetSize64(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+void TStream::SetSize64(int64_t) {
+    throw EStreamError("Stream size cannot be changed");
+}
 
 int32_t TStream::Seek(int32_t offset, TSeekOrigin origin) {
     int64_t result = Seek64(offset, origin);
@@ -74,9 +76,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek64(int64_t offset, TSeekOrigin origin) {
     switch (origin) {
-    case TSeekOrigin::soBeginning: FPosition = offset; break;
-    case TSeekOrigin::soCurrent: FPosition += offset; break;
-    case TSeekOrigin::soEnd: FPosition = GetSize() + offset; break;
+    case TSeekOrigin::soBeginning:
+        FPosition = offset;
+        break;
+    case TSeekOrigin::soCurrent:
+        FPosition += offset;
+        break;
+    case TSeekOrigin::soEnd:
+        FPosition = GetSize() + offset;
+        break;
     }
     if (FPosition < 0) FPosition = 0;
     return FPosition;

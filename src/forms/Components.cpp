@@ -20,11 +20,14 @@ void TComponent::Free() {
     delete this;
 }
 
-void TComponent::Loaded() { FComponentState &= ~csLoading; }
+void TComponent::Loaded() {
+    FComponentState &= ~csLoading;
+}
 
 void TComponent::BeforeDestruction() {
     FComponentState |= csDestroying;
-    for (TComponent* component : FComponents) component->FComponentState |= csDestroying;
+    for (TComponent* component : FComponents)
+        component->FComponentState |= csDestroying;
     DestroyComponents();
 }
 

@@ -7,7 +7,9 @@
 namespace {
 const char* const ObjectProperty = "mutone.control";
 
-TWinControl* ControlOf(HWND window) { return static_cast<TWinControl*>(GetPropA(window, ObjectProperty)); }
+TWinControl* ControlOf(HWND window) {
+    return static_cast<TWinControl*>(GetPropA(window, ObjectProperty));
+}
 } // namespace
 
 COLORREF ColorToRGB(TColor color) {
@@ -19,7 +21,8 @@ TWinControl::TWinControl(TComponent* owner) : TComponent(owner) {
 }
 
 TWinControl::~TWinControl() {
-    for (TWinControl* child : FControls) child->FParent = nullptr;
+    for (TWinControl* child : FControls)
+        child->FParent = nullptr;
     SetParent(nullptr);
     DestroyHandle();
 }
@@ -31,8 +34,8 @@ HWND TWinControl::Handle() {
 
 void TWinControl::CreateParams(TCreateParams& params) {
     params.Caption = FCaption;
-    params.Style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (FVisible ? WS_VISIBLE : 0) |
-                   (FEnabled ? 0 : WS_DISABLED);
+    params.Style =
+        WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (FVisible ? WS_VISIBLE : 0) | (FEnabled ? 0 : WS_DISABLED);
     params.X = FLeft;
     params.Y = FTop;
     params.Width = FWidth;
@@ -56,12 +59,13 @@ void TWinControl::CreateWnd() {
         windowClass.lpszClassName = params.WinClassName.c_str();
         if (!RegisterClassA(&windowClass)) throw Exception("Cannot register window class " + params.WinClassName);
     }
-    HWND window = CreateWindowExA(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(), params.Style,
-                                  params.X, params.Y, params.Width, params.Height, params.WndParent, nullptr,
-                                  instance, this);
+    HWND window =
+        CreateWindowExA(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(), params.Style, params.X,
+                        params.Y, params.Width, params.Height, params.WndParent, nullptr, instance, this);
     if (!window) throw Exception("Cannot create window " + params.WinClassName);
     FHandle = window;
-    for (TWinControl* child : FControls) child->HandleNeeded();
+    for (TWinControl* child : FControls)
+        child->HandleNeeded();
 }
 
 void TWinControl::DestroyHandle() {
@@ -115,7 +119,8 @@ void TWinControl::WndProc(TMessage& message) {
         UpdateBoundsFromWindow();
         AlignControls();
         return;
-    default: DefaultHandler(message);
+    default:
+        DefaultHandler(message);
     }
 }
 
@@ -146,8 +151,7 @@ void TWinControl::SetBounds(int left, int top, int width, int height) {
     FTop = top;
     FWidth = width;
     FHeight = height;
-    if (HandleAllocated())
-        SetWindowPos(FHandle, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (HandleAllocated()) SetWindowPos(FHandle, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     AlignControls();
 }
 
@@ -155,7 +159,8 @@ void TWinControl::UpdateBoundsFromWindow() {
     RECT rect;
     if (!GetWindowRect(FHandle, &rect)) return;
     HWND parent = GetParent(FHandle);
-    if (parent && (GetWindowLongA(FHandle, GWL_STYLE) & WS_CHILD)) MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+    if (parent && (GetWindowLongA(FHandle, GWL_STYLE) & WS_CHILD))
+        MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
     FLeft = rect.left;
     FTop = rect.top;
     FWidth = rect.right - rect.left;
@@ -186,8 +191,10 @@ void TWinControl::SetParent(TWinControl* parent) {
     FParent = parent;
     if (FParent) {
         FParent->FControls.push_back(this);
-        if (HandleAllocated()) ::SetParent(FHandle, FParent->Handle());
-        else if (FParent->HandleAllocated()) HandleNeeded();
+        if (HandleAllocated())
+            ::SetParent(FHandle, FParent->Handle());
+        else if (FParent->HandleAllocated())
+            HandleNeeded();
         FParent->AlignControls();
     }
 }

@@ -14,13 +14,16 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     FHandle = fd;
 }
 
-TFileStream::~TFileStream() { ::close(static_cast<int>(FHandle)); }
+TFileStream::~TFileStream() {
+    ::close(static_cast<int>(FHandle));
+}
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
     if (count <= 0) return 0;
     int32_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(static_cast<int>(FHandle), static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+        ssize_t n =
+            ::read(static_cast<int>(FHandle), static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
         if (n <= 0) break;
         done += static_cast<int32_t>(n);
     }

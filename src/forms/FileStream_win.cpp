@@ -3,7 +3,9 @@
 #include "FileStream.h"
 
 namespace {
-HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE H(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 } // namespace
 
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
@@ -11,8 +13,11 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     DWORD share = FILE_SHARE_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-    case TFileMode::fmOpenRead: break;
-    case TFileMode::fmOpenReadDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE; break;
+    case TFileMode::fmOpenRead:
+        break;
+    case TFileMode::fmOpenReadDenyNone:
+        share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        break;
     case TFileMode::fmCreate:
         access = GENERIC_READ | GENERIC_WRITE;
         share = 0;
@@ -27,7 +32,9 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     FHandle = reinterpret_cast<intptr_t>(h);
 }
 
-TFileStream::~TFileStream() { CloseHandle(H(FHandle)); }
+TFileStream::~TFileStream() {
+    CloseHandle(H(FHandle));
+}
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
     if (count <= 0) return 0;
@@ -44,8 +51,9 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
 }
 
 int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
-    DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
-                                                                                                       : FILE_END;
+    DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
+                   : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
+                                                      : FILE_END;
     LARGE_INTEGER distance;
     distance.QuadPart = offset;
     LARGE_INTEGER result;

@@ -53,7 +53,8 @@ void TCustomForm::BeforeDestruction() {
 
 void TCustomForm::EndCreate() {
     Loaded();
-    for (size_t i = 0; i < ComponentCount(); ++i) Components(i)->Loaded();
+    for (size_t i = 0; i < ComponentCount(); ++i)
+        Components(i)->Loaded();
     // A component that ended the program while it was being created (a second instance, the password-change
     // dialog) leaves nothing for the form to set up: no content is read and nothing is shown.
     if (Application && Application->TerminateRequested()) {
@@ -77,9 +78,15 @@ DWORD TCustomForm::BorderStyleBits(DWORD& exStyle) const {
     DWORD style = 0;
     exStyle = 0;
     switch (FBorderStyle) {
-    case TFormBorderStyle::bsNone: style = WS_POPUP; break;
-    case TFormBorderStyle::bsSingle: style = WS_CAPTION | WS_BORDER; break;
-    case TFormBorderStyle::bsSizeable: style = WS_CAPTION | WS_THICKFRAME; break;
+    case TFormBorderStyle::bsNone:
+        style = WS_POPUP;
+        break;
+    case TFormBorderStyle::bsSingle:
+        style = WS_CAPTION | WS_BORDER;
+        break;
+    case TFormBorderStyle::bsSizeable:
+        style = WS_CAPTION | WS_THICKFRAME;
+        break;
     case TFormBorderStyle::bsDialog:
         style = WS_POPUP | WS_CAPTION;
         exStyle = WS_EX_DLGMODALFRAME;
@@ -117,8 +124,8 @@ void TCustomForm::CreateParams(TCreateParams& params) {
 // (a preview window's exact child style) survive.
 void TCustomForm::ApplyBorderStyle() {
     if (!HandleAllocated()) return;
-    const DWORD frameBits = WS_POPUP | WS_CAPTION | WS_BORDER | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX |
-                            WS_MAXIMIZEBOX | WS_DLGFRAME;
+    const DWORD frameBits =
+        WS_POPUP | WS_CAPTION | WS_BORDER | WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_DLGFRAME;
     DWORD exStyle;
     DWORD bits = BorderStyleBits(exStyle);
     DWORD style = static_cast<DWORD>(GetWindowLongA(FHandle, GWL_STYLE));
@@ -205,11 +212,13 @@ int TCustomForm::ShowModal() {
         }
     } catch (...) {
         FModal = false;
-        for (HWND window : disabled.Windows) EnableWindow(window, TRUE);
+        for (HWND window : disabled.Windows)
+            EnableWindow(window, TRUE);
         throw;
     }
     FModal = false;
-    for (HWND window : disabled.Windows) EnableWindow(window, TRUE);
+    for (HWND window : disabled.Windows)
+        EnableWindow(window, TRUE);
     Hide();
     return FModalResult;
 }
@@ -220,7 +229,8 @@ void TCustomForm::WndProc(TMessage& message) {
         Close(); // the window itself stays; its owner destroys it with the form
         message.Result = 0;
         return;
-    default: TWinControl::WndProc(message);
+    default:
+        TWinControl::WndProc(message);
     }
 }
 
@@ -257,7 +267,9 @@ std::string TApplication::Title() const {
     return text;
 }
 
-void TApplication::SetTitle(const std::string& title) { SetWindowTextA(FHandle, title.c_str()); }
+void TApplication::SetTitle(const std::string& title) {
+    SetWindowTextA(FHandle, title.c_str());
+}
 
 TCustomForm* TApplication::ActiveForm() const {
     HWND active = GetActiveWindow();

@@ -17,7 +17,7 @@ std::mutex SyncLock;
 std::deque<TSyncRequest*> SyncQueue;
 DWORD MainThreadID = 0;
 
-const int Priorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
+const int Priorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,       THREAD_PRIORITY_BELOW_NORMAL,
                           THREAD_PRIORITY_NORMAL,       THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
                           THREAD_PRIORITY_TIME_CRITICAL};
 
@@ -91,7 +91,8 @@ void TThread::Suspend() {
 void TThread::WaitFor() {
     // On the main thread the wait must keep serving synchronised calls, or a worker waiting in one never ends.
     const bool onMainThread = GetCurrentThreadId() == MainThreadID;
-    while (WaitForSingleObject(FHandle, onMainThread ? 10 : INFINITE) == WAIT_TIMEOUT) CheckSynchronize();
+    while (WaitForSingleObject(FHandle, onMainThread ? 10 : INFINITE) == WAIT_TIMEOUT)
+        CheckSynchronize();
 }
 
 TThreadPriority TThread::Priority() const {
@@ -101,7 +102,9 @@ TThreadPriority TThread::Priority() const {
     return TThreadPriority::tpNormal;
 }
 
-void TThread::SetPriority(TThreadPriority priority) { SetThreadPriority(FHandle, Priorities[static_cast<int>(priority)]); }
+void TThread::SetPriority(TThreadPriority priority) {
+    SetThreadPriority(FHandle, Priorities[static_cast<int>(priority)]);
+}
 
 void TThread::Synchronize(const std::function<void()>& method) {
     if (GetCurrentThreadId() == MainThreadID) {

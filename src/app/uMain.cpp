@@ -1,0 +1,51 @@
+#include "uMain.h"
+
+#include "forms/CommandLine.h"
+#include "uShellPath.h"
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
+void SetFloatingPointControlWord() {
+#if defined(__i386__)
+    // All exceptions masked, extended precision, round to nearest.
+    const unsigned short controlWord = 0x133F;
+    __asm__ volatile("fldcw %0" : : "m"(controlWord));
+#elif defined(__x86_64__)
+    _mm_setcsr(_mm_getcsr() | _MM_MASK_MASK);
+#endif
+}
+
+TfrmMain::TfrmMain(TComponent* owner) : TForm(owner) {
+    // The stored properties of the form.
+    SetName("frmMain");
+    SetColor(clBlack);
+    SetBorderIcons(0);
+    SetCaption("mu:tone ScreenSaver");
+    SetBounds(0, 2, 176, 176);
+    OnCreate = [this](TObject* sender) { FormCreate(sender); };
+    OnShow = [this](TObject* sender) { FormShow(sender); };
+    OnDestroy = [this](TObject* sender) { FormDestroy(sender); };
+
+    // Its one component, with its stored properties.
+    ScreenSaver = new TScreenSaver(this);
+    ScreenSaver->SetCustomizeFormName("frmDialog");
+    ScreenSaver->SetInterval(1000);
+    ScreenSaver->OnTerminate = [this](TObject* sender) { ScreenSaverTerminate(sender); };
+}
+
+void TfrmMain::FormCreate(TObject*) {
+    SetFloatingPointControlWord();
+    SwitchOffErrorMessages();
+    Application->OnException = [](TObject*, std::exception_ptr) {};
+
+    if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmRun) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    Application->SetTitle(FileNameWithoutExtension(GetShellPath(ParamStr(0))));
+}
+
+void TfrmMain::FormShow(TObject*) {}
+
+void TfrmMain::FormDestroy(TObject*) {}
+
+void TfrmMain::ScreenSaverTerminate(TObject*) {}

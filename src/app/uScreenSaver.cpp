@@ -1,0 +1,518 @@
+#include "uScreenSaver.h"
+
+#include <imm.h>
+
+#include <cstring>
+
+#include "forms/CommandLine.h"
+#include "support/uHandles.h"
+#include "support/uInstanceGuard.h"
+#include "support/uSysUtils.h"
+#include "support/uThreadTimer.h"
+
+namespace {
+
+struct THookTraits {
+    using Type = HHOOK;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type hook) { UnhookWindowsHookEx(hook); }
+};
+using UniqueHHook = TUniqueResource<THookTraits>;
+
+// The hook procedures reach the component through these.
+TScreenSaver* CurrentScreenSaver = nullptr;
+UniqueHHook MouseHook;
+UniqueHHook KeyboardHook;
+
+constexpr UINT WM_KEYHOOK = WM_APP;
+constexpr UINT WM_MOUSEHOOK = WM_APP + 1;
+
+bool IsWindows9x() {
+    return (GetVersion() & 0x80000000u) != 0;
+}
+
+RECT VirtualDesktop() {
+    int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+// The Windows 9x password services are system libraries: they are loaded from the system folder by full path,
+// never through the search path, where a planted library of the same name beside the program would win.
+UniqueHModule LoadSystemLibrary(const char* name) {
+    char folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return UniqueHModule();
+    std::string path = std::string(folder) + "\\" + name;
+    return UniqueHModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+void ShowErrorMessage(const wchar_t* text) {
+    MessageBoxW(nullptr, text, L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+// Reads at most four bytes of a registry value into an integer that starts at 0 (low byte first); 0 when the
+// value cannot be read or is longer.
+uint32_t ReadSmallRegistryValue(HKEY root, const std::string& key, const std::string& value) {
+    uint8_t bytes[4] = {};
+    uint32_t size = sizeof(bytes);
+    if (!RegReadValue(root, key, value, bytes, size)) return 0;
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+} // namespace
+
+void HideApplicationWindow() {
+    if (Application && Application->Handle()) ShowWindow(Application->Handle(), SW_HIDE);
+}
+
+char GetModeLetter() {
+    return SwitchLetter(ParamCount() >= 1 ? ParamStr(1) : "/C");
+}
+
+void RelaunchForRunSwitch() {
+    if (GetModeLetter() != 'S') return;
+    try {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        GetStartupInfoA(&startup);
+        // Quoted, so that a path with blanks cannot be taken for a shorter program path in front of it.
+        std::string commandLine = "\"" + ParamStr(0) + "\" /E";
+
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof(version);
+        GetVersionExA(&version);
+        const bool useToken =
+            version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+            (version.dwMajorVersion >= 6 || (version.dwMajorVersion == 5 && version.dwMinorVersion >= 1 &&
+                                             std::strcmp(version.szCSDVersion, "Service Pack 2") == 0));
+
+        PROCESS_INFORMATION process{};
+        BOOL started = FALSE;
+        if (useToken) {
+            HANDLE rawToken = nullptr;
+            if (OpenProcessToken(GetCurrentProcess(), GENERIC_ALL, &rawToken)) {
+                UniqueHandle token(rawToken);
+                started = CreateProcessAsUserA(token.get(), nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                               nullptr, nullptr, &startup, &process);
+            }
+        } else {
+            started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                     &process);
+        }
+        if (started) {
+            UniqueHandle processHandle(process.hProcess);
+            UniqueHandle threadHandle(process.hThread);
+            while (WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
+                if (Application) Application->ProcessMessages();
+                Sleep(100);
+            }
+        }
+    } catch (...) {
+        // The starting copy ends with exit code 0 whatever happened.
+    }
+    ExitProcess(0);
+}
+
+TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner) {
+    SetName("ScreenSaver");
+    // 1. No run-time error boxes; the application window stays hidden and shows no main form by itself.
+    SwitchOffErrorMessages();
+    HideApplicationWindow();
+    FAtRunTime = !(ComponentState() & csDesigning);
+    if (Application) Application->ShowMainForm = false;
+
+    // 2. The Windows 9x screensaver password.
+    {
+        uint8_t value[4] = {};
+        uint32_t size = sizeof(value);
+        if (RegReadValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword", value, size))
+            FUsePassword = value[0] || value[1] || value[2] || value[3];
+    }
+
+    // 3.
+    FSavedWndProc = FForm->WindowProc;
+    FMoveCount = 0;
+    FTerminateOnMouseMove = true;
+    FTerminateOnKeyDown = true;
+    RECT desktop = VirtualDesktop();
+    FLogicalWidth = desktop.right - desktop.left;
+    FLogicalHeight = desktop.bottom - desktop.top;
+
+    // 4. The preview window comes from the second argument only.
+    if (ParamCount() >= 2) {
+        FPreviewWindow = reinterpret_cast<HWND>(ParseWindowHandle(ParamStr(2)));
+        // A number that names no window is treated as no window at all: nothing may be parented to it.
+        if (FPreviewWindow && !IsWindow(FPreviewWindow)) FPreviewWindow = nullptr;
+        if (FPreviewWindow) GetWindowRect(FPreviewWindow, &FPreviewRect);
+    }
+    FPreviewWidth = FPreviewRect.right - FPreviewRect.left;
+    FPreviewHeight = FPreviewRect.bottom - FPreviewRect.top;
+
+    // 5. The mode.
+    FMode = ModeFromLetter(GetModeLetter());
+    switch (FMode) {
+    case ssmChangePassword:
+        ChangePassword();
+        break;
+    case ssmRun:
+        SetShowMouseCursor(false);
+        break;
+    case ssmPreview: {
+        FForm->SetParentWindow(FPreviewWindow);
+        int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+        int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+        FLogicalWidth = FPreviewWidth ? screenWidth / FPreviewWidth * FPreviewWidth : 0;
+        FLogicalHeight = FPreviewHeight ? screenHeight / FPreviewHeight * FPreviewHeight : 0;
+        break;
+    }
+    default:
+        break;
+    }
+
+    // 6.
+    FActive = FAtRunTime && (FMode == ssmNone || FMode == ssmPreview || FMode == ssmRun);
+    if (FActive) {
+        HideApplicationWindow();
+        if (FMode == ssmRun) SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, nullptr, 0);
+    }
+
+    // 7.
+    CurrentScreenSaver = this;
+
+    // 8.
+    if (FAtRunTime) {
+        FForm->WindowProc = [this](TMessage& message) { FormWndProc(message); };
+        if (Application) Application->OnIdle = [this](TObject* sender, bool& done) { AppIdle(sender, done); };
+        if (FMode == ssmPreview) SetWindowLongA(FForm->Handle(), GWL_STYLE, WS_CHILD | WS_DISABLED);
+        if (FMode == ssmRun) {
+            FHooksInstalled = true;
+            MouseHook.reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
+            KeyboardHook.reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
+        }
+    }
+
+    // 9. The IME status window is closed while the screensaver runs and reopened afterwards unless the
+    // language bar was set to hide it.
+    FVisible = true;
+    FImeWindow = ImmGetDefaultIMEWnd(FForm->Handle());
+    FRestoreImeStatus =
+        ReadSmallRegistryValue(HKEY_CURRENT_USER, "Software\\Microsoft\\CTF\\LangBar", "ShowStatus") == 0;
+
+    // 10. The framework timer paints; the worker tick keeps the application window hidden.
+    FTimer = new TTimer(this);
+    FTimer->SetEnabled(false);
+    FTimer->SetInterval(500);
+    FTimer->OnTimer = [this](TObject*) {
+        if (!FTerminating) DoTimerPaint();
+    };
+    FThreadTimer = new TThreadTimer(this);
+    FThreadTimer->SetInterval(100);
+    FThreadTimer->SetPriority(TThreadPriority::tpHighest);
+    FThreadTimer->UseSyncronize = false;
+    FThreadTimer->UseMessage = false;
+    FThreadTimer->OnTimer = [](TObject* sender) {
+        auto* timer = static_cast<TThreadTimer*>(sender);
+        timer->SetEnabled(false);
+        HideApplicationWindow();
+        timer->SetEnabled(true);
+    };
+    FThreadTimer->SetEnabled(FActive);
+
+    // 11. A single full-screen instance.
+    if (FAtRunTime && FMode == ssmRun && !CheckSingleInstance(ScreenSaverMutexName) && Application)
+        Application->Terminate();
+}
+
+// What must happen while the owned timers still exist and before they are freed with the component.
+void TScreenSaver::ReleaseHooksAndTimers() {
+    if (FReleased) return;
+    FReleased = true;
+    CurrentScreenSaver = nullptr;
+    if (FHooksInstalled) {
+        KeyboardHook.reset();
+        MouseHook.reset();
+    }
+    if (FTimer) FTimer->SetEnabled(false);
+    if (FAtRunTime) FForm->WindowProc = FSavedWndProc;
+    if (FTimer) FTimer->Free();
+    if (FThreadTimer) FThreadTimer->Free();
+    FTimer = nullptr;
+    FThreadTimer = nullptr;
+}
+
+void TScreenSaver::BeforeDestruction() {
+    ReleaseHooksAndTimers();
+    TComponent::BeforeDestruction();
+}
+
+TScreenSaver::~TScreenSaver() {
+    ReleaseHooksAndTimers();
+    delete FBitmap;
+    if (FRestoreImeStatus && FImeWindow) SendMessageA(FImeWindow, WM_IME_CONTROL, IMC_OPENSTATUSWINDOW, 0);
+    if (FMode == ssmRun) SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, nullptr, 0);
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    if (FAtRunTime) ReleaseSingleInstance();
+}
+
+void TScreenSaver::Loaded() {
+    TComponent::Loaded();
+    if (FAtRunTime) AdjustForm();
+}
+
+void TScreenSaver::AdjustForm() {
+    if (FForm->BorderStyle() != TFormBorderStyle::bsNone) FForm->SetBorderStyle(TFormBorderStyle::bsNone);
+    if (FMode == ssmPreview) {
+        FForm->SetBounds(0, 0, FPreviewWidth, FPreviewHeight);
+    } else if (FMode == ssmRun) {
+        RECT desktop = VirtualDesktop();
+        FForm->SetBounds(desktop.left, desktop.top, desktop.right - desktop.left, desktop.bottom - desktop.top);
+    }
+    if ((FMode == ssmNone || FMode == ssmPreview || FMode == ssmRun) && !FForm->Visible() && FVisible) UpdateVisible();
+}
+
+void TScreenSaver::UpdateVisible() {
+    if (FVisible) {
+        FForm->Show();
+        if (FImeWindow && FTerminateOnKeyDown) SendMessageA(FImeWindow, WM_IME_CONTROL, IMC_CLOSESTATUSWINDOW, 0);
+        KeepOnTop();
+    } else {
+        FForm->Hide();
+    }
+}
+
+void TScreenSaver::SetVisible(bool value) {
+    if (value == FVisible) return;
+    FVisible = value;
+    UpdateVisible();
+}
+
+void TScreenSaver::KeepOnTop() {
+    SetControlTopMost(*FForm, 0);
+    if (IsWindows9x() && FImeWindow && FTerminateOnKeyDown)
+        SendMessageA(FImeWindow, WM_IME_CONTROL, IMC_CLOSESTATUSWINDOW, 0);
+    HideApplicationWindow();
+}
+
+bool TScreenSaver::DoTimerPaint() {
+    if (FPainting) return false;
+    FPainting = true;
+    struct Guard {
+        bool& Flag;
+        ~Guard() { Flag = false; }
+    } guard{FPainting};
+
+    KeepOnTop();
+    if (OnTimer) OnTimer(this);
+    if (!FAtRunTime || !FBitmap || !FForm->HandleAllocated()) return false;
+    HDC dc = GetDC(FForm->Handle());
+    TCanvas canvas(dc);
+    SetCanvasMapping(canvas);
+    SetCanvasMapping(FBitmap->Canvas());
+    canvas.Draw(0, 0, *FBitmap);
+    ReleaseDC(FForm->Handle(), dc);
+    return true;
+}
+
+void TScreenSaver::SetCanvasMapping(TCanvas& canvas) {
+    const int width = FForm->Width();
+    const int height = FForm->Height();
+    if (width == 0 || height == 0) return;
+    SetMapMode(canvas.Handle(), MM_ANISOTROPIC);
+    SetWindowOrgEx(canvas.Handle(), 0, 0, nullptr);
+    if (FLogicalHeight != 0) SetWindowExtEx(canvas.Handle(), FLogicalWidth / width, FLogicalHeight / height, nullptr);
+}
+
+void TScreenSaver::SetBitmapNeeded(bool value) {
+    if (value) {
+        if (!FBitmap) FBitmap = new TBitmap();
+        FBitmap->SetSize(FLogicalWidth, FLogicalHeight);
+    } else {
+        delete FBitmap;
+        FBitmap = nullptr;
+    }
+}
+
+void TScreenSaver::SetInterval(int value) {
+    FInterval = value;
+    if (!FTimer) return;
+    FTimer->SetInterval(static_cast<unsigned>(value > 0 ? value : 0));
+    FTimer->SetEnabled(value != 0 && FActive);
+}
+
+void TScreenSaver::SetTimerEnabled(bool value) {
+    FTimerEnabled = value;
+    if (FTimer) FTimer->SetEnabled(value && FActive);
+}
+
+void TScreenSaver::SetShowMouseCursor(bool value) {
+    FShowMouseCursor = value;
+    if (FAtRunTime && FMode == ssmRun) ApplyShowMouseCursor();
+}
+
+void TScreenSaver::ApplyShowMouseCursor() {
+    if (FShowMouseCursor) {
+        while (ShowCursor(TRUE) < 0) {
+        }
+    } else {
+        while (ShowCursor(FALSE) > 0) {
+        }
+    }
+}
+
+void TScreenSaver::FormWndProc(TMessage& message) {
+    if (FTerminating) {
+        FSavedWndProc(message);
+        return;
+    }
+    const UINT msg = message.Msg;
+    bool callSaved = true;
+    if (msg == WM_MOUSEMOVE) {
+        const int x = LOWORD(message.LParam);
+        const int y = HIWORD(message.LParam);
+        if (FTerminateOnMouseMove && FMode == ssmRun && FMoveCount >= 3) TryTerminate();
+        if ((x != FLastMousePos.x || y != FLastMousePos.y) && FMoveCount < 3) ++FMoveCount;
+        FLastMousePos = {x, y};
+    } else if (msg >= WM_LBUTTONDOWN && msg <= WM_MOUSEWHEEL) {
+        if (FTerminateOnMouseMove && FMode == ssmRun) TryTerminate();
+    } else if (msg == WM_KEYDOWN || msg == WM_KEYUP) {
+        if (FTerminateOnKeyDown && FMode == ssmRun) TryTerminate();
+    } else if (msg == WM_KEYHOOK) {
+        FForm->Perform((message.LParam & 0x80000000) ? WM_KEYUP : WM_KEYDOWN, message.WParam, message.LParam);
+    } else if (msg == WM_MOUSEHOOK) {
+        FForm->Perform(static_cast<UINT>(message.WParam), 0, message.LParam);
+    } else if (msg == WM_SYSCOMMAND && (message.WParam & 0xFFF0) == SC_SCREENSAVE) {
+        message.Result = 1; // a request to start a screensaver while this one runs is swallowed
+        callSaved = false;
+    } else if (msg == WM_ERASEBKGND) {
+        message.Result = 1;
+        callSaved = !DoTimerPaint();
+    } else if (msg == WM_CLOSE) {
+        RECT desktop = VirtualDesktop();
+        SetWindowPos(FForm->Handle(), nullptr, desktop.right, desktop.bottom, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PreviewClosed();
+    } else if (msg == WM_DESTROY && FMode == ssmPreview) {
+        // The preview window was destroyed without closing this one first, taking this window with it:
+        // nothing is left to play in, so the screensaver ends instead of lingering without a window.
+        DoTerminate();
+    }
+    if (callSaved) FSavedWndProc(message);
+    if (!FTerminating && msg == WM_PAINT) DoTimerPaint();
+}
+
+LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = CallNextHookEx(MouseHook.get(), code, wParam, lParam);
+    TScreenSaver* saver = CurrentScreenSaver;
+    if (saver && saver->FTerminateOnMouseMove && !saver->FVerifyingPassword && saver->FForm->HandleAllocated()) {
+        auto* data = reinterpret_cast<MOUSEHOOKSTRUCT*>(lParam);
+        if (data && data->hwnd != saver->FForm->Handle()) {
+            PostMessageA(saver->FForm->Handle(), WM_MOUSEHOOK, wParam,
+                         MAKELPARAM(static_cast<WORD>(data->pt.x), static_cast<WORD>(data->pt.y)));
+        }
+    }
+    return result;
+}
+
+LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = CallNextHookEx(KeyboardHook.get(), code, wParam, lParam);
+    TScreenSaver* saver = CurrentScreenSaver;
+    if (saver && saver->FTerminateOnKeyDown && !saver->FVerifyingPassword && saver->FForm->HandleAllocated())
+        PostMessageA(saver->FForm->Handle(), WM_KEYHOOK, wParam, lParam);
+    return result;
+}
+
+void TScreenSaver::TryTerminate() {
+    FVerifyingPassword = true;
+    bool ok = true;
+    if (FUsePassword) {
+        UniqueHModule library = LoadSystemLibrary("Password.CPL");
+        if (library) {
+            using TVerifyScreenSavePwd = BOOL(WINAPI*)(HWND);
+            auto verify = reinterpret_cast<TVerifyScreenSavePwd>(
+                reinterpret_cast<void*>(GetProcAddress(library.get(), "VerifyScreenSavePwd")));
+            if (verify) {
+                const bool remembered = FShowMouseCursor;
+                SetShowMouseCursor(true);
+                ok = verify(GetFocus()) != FALSE;
+                FShowMouseCursor = remembered;
+            }
+        }
+    }
+    if (ok) {
+        DoTerminate();
+    } else {
+        if (FAtRunTime && FMode == ssmRun) ApplyShowMouseCursor();
+        FMoveCount = 0;
+        FVerifyingPassword = false;
+    }
+}
+
+void TScreenSaver::DoTerminate() {
+    FTerminating = true;
+    if (FTimer) FTimer->SetEnabled(false); // not yet created when the password-change mode ends the program
+    if (OnTerminate) OnTerminate(this);
+    if (!Application) return;
+    Application->ProcessMessages();
+    HideApplicationWindow();
+    Application->ProcessMessages();
+    if (Application->MainForm())
+        Application->MainForm()->Close();
+    else
+        Application->Terminate();
+}
+
+void TScreenSaver::AppIdle(TObject*, bool&) {
+    if (FMode == ssmConfigure) {
+        Application->OnIdle = nullptr;
+        ShowCustomizeForm();
+    } else if (OnIdle) {
+        OnIdle(this);
+    }
+}
+
+void TScreenSaver::ShowCustomizeForm() {
+    if (FMode != ssmConfigure) return;
+    for (size_t i = 0; i < Application->FormCount(); ++i) {
+        TCustomForm* form = Application->Forms(i);
+        if (_stricmp(form->Name().c_str(), FCustomizeFormName.c_str()) != 0) continue;
+        RECT workArea{};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+        CenterInRect(*form, TRect{workArea.left, workArea.top, workArea.right, workArea.bottom});
+        form->Hide();
+        form->ShowModal();
+        break;
+    }
+    DoTerminate();
+}
+
+void TScreenSaver::ChangePassword() {
+    UniqueHModule library = LoadSystemLibrary("MPR.DLL");
+    using TPwdChangePassword = DWORD(WINAPI*)(LPCSTR, HWND, DWORD, DWORD);
+    TPwdChangePassword change = nullptr;
+    if (library)
+        change = reinterpret_cast<TPwdChangePassword>(
+            reinterpret_cast<void*>(GetProcAddress(library.get(), "PwdChangePasswordA")));
+    if (change) {
+        if (change("SCRSAVE", FForm->Handle(), 0, 0) != 0) ShowErrorMessage(L"パスワードの変更に失敗しました");
+    } else {
+        ShowErrorMessage(L"パスワードダイアログが表示できませんでした");
+    }
+    library.reset();
+    DoTerminate();
+}
+
+void TScreenSaver::PreviewClosed() {
+    if (FClosingPreview) return;
+    FClosingPreview = true;
+    struct Guard {
+        bool& Flag;
+        ~Guard() { Flag = false; }
+    } guard{FClosingPreview};
+    if (FMode != ssmPreview) return;
+    if (FForm->ParentWindow()) {
+        FForm->SetParentWindow(nullptr);
+        if (FAtRunTime) ReleaseSingleInstance();
+        DoTerminate();
+    }
+}
