@@ -1,6 +1,7 @@
 // The screensaver's entry point.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "forms/ComObj.h"
 #include "forms/Forms.h"

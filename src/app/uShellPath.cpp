@@ -1,7 +1,8 @@
 #include "uShellPath.h"
 
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include "forms/ComObj.h"
 #include "support/uSysUtils.h"
