@@ -13,9 +13,11 @@ const char* const ZErrorMessages[10] = {
 
 // zlib 1.1.4 reports a preset dictionary once with Z_NEED_DICT and fails the next call with Z_STREAM_ERROR;
 // later versions repeat Z_NEED_DICT forever, which would make the inflate loops spin. Fail at once instead.
-int InflateStep(z_stream& zrec) {
+// With allowNoProgress, Z_BUF_ERROR (inflate can make no progress) is returned instead of raised.
+int InflateStep(z_stream& zrec, bool allowNoProgress = false) {
     int result = inflate(&zrec, Z_NO_FLUSH);
     if (result == Z_NEED_DICT) result = Z_STREAM_ERROR;
+    if (allowNoProgress && result == Z_BUF_ERROR) return result;
     return CheckInflateResult(result);
 }
 
@@ -107,22 +109,22 @@ int32_t TZDecompressionStream::Read(void* buffer, int32_t count) {
     if (FStream.Position() != FStreamPos) FStream.SetPosition(FStreamPos);
 
     while (FZRec.avail_out > 0 && !FStreamEnd) {
+        bool sourceExhausted = false;
         if (FZRec.avail_in == 0) {
             int32_t n = FStream.Read(FBuffer, sizeof(FBuffer));
-            if (n <= 0) {
-                // inflate may still hold output of input it has already taken (a match cut off by the room):
-                // hand it out, so that what a read returns does not depend on the sizes of earlier reads.
-                int result = inflate(&FZRec, Z_NO_FLUSH);
-                if (result == Z_BUF_ERROR) break;
-                FStreamEnd = CheckInflateResult(result == Z_NEED_DICT ? Z_STREAM_ERROR : result) == Z_STREAM_END;
-                continue;
+            if (n > 0) {
+                FZRec.next_in = FBuffer;
+                FZRec.avail_in = static_cast<uInt>(n);
+                FStreamPos = FStream.Position();
+                DoRefill();
             }
-            FZRec.next_in = FBuffer;
-            FZRec.avail_in = static_cast<uInt>(n);
-            FStreamPos = FStream.Position();
-            DoRefill();
+            sourceExhausted = n <= 0;
         }
-        FStreamEnd = InflateStep(FZRec) == Z_STREAM_END;
+        // With the source exhausted inflate may still hold output of input it has already taken (a match cut
+        // off by the room): it is handed out, so that what a read returns does not depend on earlier read sizes.
+        int result = InflateStep(FZRec, sourceExhausted);
+        if (result == Z_BUF_ERROR) break;
+        FStreamEnd = result == Z_STREAM_END;
     }
 
     // Leave the source on the first byte behind the zlib stream.

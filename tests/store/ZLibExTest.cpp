@@ -253,6 +253,22 @@ TEST(TZDecompressionStream, TruncatedSourceGivesWhatWasInflatedThenZero) {
     EXPECT_EQ(z.Read(&b, 1), 0);
 }
 
+TEST(TZDecompressionStream, TruncatedSourceGivesTheSameBytesWhateverTheReadSize) {
+    // A long run cut off in the middle: inflate holds output of input it has taken when the source runs dry.
+    std::vector<uint8_t> packed = Deflate(std::vector<uint8_t>(100'000, 'a'), 9);
+    packed.resize(60);
+    std::vector<size_t> totals;
+    for (int32_t chunk : {1, 4096, 1 << 20}) {
+        TMemoryStream source = SourceOf(packed);
+        TZDecompressionStream z(source);
+        std::vector<uint8_t> got = ReadAll(z, chunk);
+        EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 'a'; }));
+        totals.push_back(got.size());
+    }
+    EXPECT_EQ(totals[0], totals[1]);
+    EXPECT_EQ(totals[0], totals[2]);
+}
+
 TEST(TZDecompressionStream, CorruptDataRaisesAndRefillIsReported) {
     std::vector<uint8_t> packed = Deflate(RandomBytes(300'000, 8));
     std::vector<uint8_t> corrupt = packed;
