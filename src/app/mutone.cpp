@@ -5,6 +5,7 @@
 
 #include "forms/ComObj.h"
 #include "forms/Forms.h"
+#include "support/uSysUtils.h"
 #include "support/uThreadTimer.h"
 #include "uMain.h"
 #include "uScreenSaver.h"
@@ -14,6 +15,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Windows starts a screensaver with /S; the copy that really runs is started with /E and waited for.
     RelaunchForRunSwitch();
     TComApartment apartment;
+    // The shell's deletion shows nothing, but it wants an owner window and the loop to run afterwards.
+    OnShellOwnerWindow = [] {
+        TCustomForm* form = Application->ActiveForm();
+        return form ? form->Handle() : Application->Handle();
+    };
+    OnProcessMessages = [] { Application->ProcessMessages(); };
 
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
