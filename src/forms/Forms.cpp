@@ -237,6 +237,7 @@ void TCustomForm::WndProc(TMessage& message) {
 // --- TApplication ---
 
 TApplication::TApplication() : TComponent(nullptr) {
+    SetMainThread();
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = WndProc;

@@ -23,13 +23,17 @@ namespace {
 // direct tick may send messages to this thread's windows (ShowWindow on the application window does).
 void ServeWhileWaiting(DWORD milliseconds) {
     MSG msg;
-    if (Application) Application->ProcessMessages();
-    else PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // delivers sent messages, leaves posted ones queued
+    if (Application)
+        Application->ProcessMessages();
+    else
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // delivers sent messages, leaves posted ones queued
     CheckSynchronize();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, Application ? QS_ALLINPUT : QS_SENDMESSAGE);
 }
 
-bool ApplicationTerminated() { return Application && Application->Terminated(); }
+bool ApplicationTerminated() {
+    return Application && Application->Terminated();
+}
 
 } // namespace
 
@@ -96,7 +100,8 @@ TThreadTimer::~TThreadTimer() {
 
     // FDestroying is set before FInTick is read, and the dispatch sets FInTick before it reads FDestroying: a tick
     // either sees the destruction and returns, or is seen here and waited for.
-    while (FInTick) ServeWhileWaiting(10);
+    while (FInTick)
+        ServeWhileWaiting(10);
     OnTimer = nullptr;
 
     FWorker->Terminate();
@@ -111,7 +116,9 @@ TThreadTimer::~TThreadTimer() {
     FWorker.reset();
 }
 
-bool TThreadTimer::Enabled() const { return FShared->Enabled; }
+bool TThreadTimer::Enabled() const {
+    return FShared->Enabled;
+}
 
 void TThreadTimer::SetEnabled(bool enabled) {
     const bool effective = enabled && Interval() > 0;
@@ -124,16 +131,22 @@ void TThreadTimer::SetEnabled(bool enabled) {
     }
 }
 
-int TThreadTimer::Interval() const { return FShared->Interval; }
+int TThreadTimer::Interval() const {
+    return FShared->Interval;
+}
 
 void TThreadTimer::SetInterval(int interval) {
     if (interval < 10) interval = 10;
     if (interval != FShared->Interval) FShared->Interval = interval;
 }
 
-TThreadPriority TThreadTimer::Priority() const { return FWorker->Priority(); }
+TThreadPriority TThreadTimer::Priority() const {
+    return FWorker->Priority();
+}
 
-void TThreadTimer::SetPriority(TThreadPriority priority) { FWorker->SetPriority(priority); }
+void TThreadTimer::SetPriority(TThreadPriority priority) {
+    FWorker->SetPriority(priority);
+}
 
 void TThreadTimer::DispatchTick() {
     if (FInTick.exchange(true)) return;
