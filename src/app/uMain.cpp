@@ -41,6 +41,9 @@ void TfrmMain::FormCreate(TObject*) {
     Application->OnException = [](TObject*, std::exception_ptr) {};
 
     if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmRun) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    // Keys reach only the thread of the active window, where the keyboard hook sits: the full-screen form takes
+    // the foreground, or key presses would go on to the window that had it.
+    if (ScreenSaver->Mode() == ssmRun) SetForegroundWindow(Handle());
     Application->SetTitle(FileNameWithoutExtension(GetShellPath(ParamStr(0))));
 }
 

@@ -250,7 +250,8 @@ TScreenSaver::~TScreenSaver() {
     ReleaseHooksAndTimers();
     delete FBitmap;
     if (FRestoreImeStatus && FImeWindow) SendMessageA(FImeWindow, WM_IME_CONTROL, IMC_OPENSTATUSWINDOW, 0);
-    if (FMode == ssmRun) SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, nullptr, 0);
+    // A second copy that gave way to the running one must not clear the flag the running one set.
+    if (FMode == ssmRun && HoldsInstanceMutex()) SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, nullptr, 0);
     SetCursor(LoadCursor(nullptr, IDC_ARROW));
     if (FAtRunTime) ReleaseSingleInstance();
 }
