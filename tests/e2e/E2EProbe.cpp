@@ -156,19 +156,19 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& changes) 
 // --- TChildProcess ---
 
 TChildProcess TChildProcess::Start(const std::string& commandLine, const std::string& environment,
-                                   const std::string& currentDirectory, bool suspended) {
+                                   const std::string& currentDirectory) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::string mutableLine = commandLine; // CreateProcessA may write into its command line
     std::string mutableEnvironment = environment;
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
                         environment.empty() ? nullptr : mutableEnvironment.data(),
                         currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &info))
         Fail("CreateProcessA(" + commandLine + ")");
+    CloseHandle(info.hThread);
     TChildProcess child;
     child.FProcess = info.hProcess;
-    child.FThread = info.hThread;
     child.FPid = info.dwProcessId;
     return child;
 }
@@ -182,21 +182,15 @@ TChildProcess TChildProcess::Open(DWORD pid) {
 }
 
 TChildProcess::TChildProcess(TChildProcess&& other) noexcept
-    : FProcess(std::exchange(other.FProcess, nullptr)), FThread(std::exchange(other.FThread, nullptr)),
-      FPid(std::exchange(other.FPid, 0)) {}
+    : FProcess(std::exchange(other.FProcess, nullptr)), FPid(std::exchange(other.FPid, 0)) {}
 
 TChildProcess& TChildProcess::operator=(TChildProcess&& other) noexcept {
     if (this != &other) {
         Terminate();
         FProcess = std::exchange(other.FProcess, nullptr);
-        FThread = std::exchange(other.FThread, nullptr);
         FPid = std::exchange(other.FPid, 0);
     }
     return *this;
-}
-
-void TChildProcess::Resume() {
-    if (FThread) ResumeThread(FThread);
 }
 
 TChildProcess::~TChildProcess() {
@@ -204,7 +198,6 @@ TChildProcess::~TChildProcess() {
 }
 
 void TChildProcess::Terminate() {
-    if (FThread) CloseHandle(std::exchange(FThread, nullptr));
     if (!FProcess) return;
     if (Running()) {
         TerminateProcess(FProcess, 99);
@@ -447,9 +440,15 @@ TTempFolder::~TTempFolder() {
 }
 
 TPlantedFile::TPlantedFile(const std::string& source, const std::string& target) : FTarget(target) {
-    if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA(target.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        // What was there goes back under its own spelling ("mpr.dll", not "MPR.DLL").
+        FRestoreAs = target.substr(0, target.find_last_of('\\') + 1) + found.cFileName;
         FBackup = target + ".e2e-backup";
         if (!CopyFileA(target.c_str(), FBackup.c_str(), FALSE)) Fail("CopyFileA(backup of " + target + ")");
+        DeleteFileA(target.c_str());
     }
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) Fail("CopyFileA(" + source + " -> " + target + ")");
     FPlanted = true;
@@ -457,13 +456,8 @@ TPlantedFile::TPlantedFile(const std::string& source, const std::string& target)
 
 TPlantedFile::~TPlantedFile() {
     if (!FPlanted) return;
-    if (FBackup.empty()) {
-        DeleteFileA(FTarget.c_str());
-    } else {
-        // Delete first: the copy keeps the case of the name that is already there.
-        DeleteFileA(FTarget.c_str());
-        MoveFileExA(FBackup.c_str(), FTarget.c_str(), MOVEFILE_REPLACE_EXISTING);
-    }
+    DeleteFileA(FTarget.c_str());
+    if (!FBackup.empty()) MoveFileExA(FBackup.c_str(), FRestoreAs.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 TUserRegistryValue::TUserRegistryValue(const std::string& key, const std::string& value, DWORD data)
@@ -477,12 +471,21 @@ TUserRegistryValue::TUserRegistryValue(const std::string& key, const std::string
 }
 
 void TUserRegistryValue::Set(DWORD type, const BYTE* data, DWORD size) {
+    // The outermost key that does not exist yet: everything from there down is this object's to delete.
+    for (size_t end = 0; end != std::string::npos;) {
+        end = FKey.find('\\', end + 1);
+        const std::string prefix = FKey.substr(0, end);
+        HKEY existing = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, prefix.c_str(), 0, KEY_READ, &existing) != ERROR_SUCCESS) {
+            FCreatedRoot = prefix;
+            break;
+        }
+        RegCloseKey(existing);
+    }
     HKEY handle = nullptr;
-    DWORD disposition = 0;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, FKey.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
-                        &handle, &disposition) != ERROR_SUCCESS)
+                        &handle, nullptr) != ERROR_SUCCESS)
         Fail("RegCreateKeyExA(" + FKey + ")");
-    FCreatedKey = disposition == REG_CREATED_NEW_KEY;
     DWORD oldSize = 0;
     if (RegQueryValueExA(handle, FValue.c_str(), nullptr, &FOldType, nullptr, &oldSize) == ERROR_SUCCESS) {
         FOldData.resize(oldSize);
@@ -502,7 +505,11 @@ TUserRegistryValue::~TUserRegistryValue() {
     else
         RegDeleteValueA(handle, FValue.c_str());
     RegCloseKey(handle);
-    if (FCreatedKey) RegDeleteKeyA(HKEY_CURRENT_USER, FKey.c_str());
+    if (!FCreatedRoot.empty()) {
+        // Wine's RegDeleteTreeA empties the key but leaves the key itself.
+        RegDeleteTreeA(HKEY_CURRENT_USER, FCreatedRoot.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, FCreatedRoot.c_str());
+    }
 }
 
 std::vector<std::string> RecordLines(const std::string& path) {

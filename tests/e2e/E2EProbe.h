@@ -34,10 +34,6 @@ int HarnessMonitors();
 RECT VirtualScreen();
 std::vector<RECT> MonitorRects();
 
-// Polls the windows of a process until it ends (or the deadline passes): true when one of the class was ever
-// seen visible. A window shown and hidden between two looks can be missed, so the loop does not sleep.
-bool EverVisibleUntilExit(const class TChildProcess& process, const std::string& className, DWORD timeoutMs);
-
 // Lets the windows of this thread (a preview host) answer while the test waits.
 void PumpMessages();
 // Polls condition every 10 ms, pumping messages, until it holds or the deadline passes; true if it held.
@@ -52,10 +48,9 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& changes);
 class TChildProcess {
 public:
     TChildProcess() = default;
-    // Starts commandLine; environment is a block from EnvironmentBlock or empty for this process's own. A
-    // suspended process runs once Resume is called (so that a test can watch it from its first window on).
+    // Starts commandLine; environment is a block from EnvironmentBlock or empty for this process's own.
     static TChildProcess Start(const std::string& commandLine, const std::string& environment = {},
-                               const std::string& currentDirectory = {}, bool suspended = false);
+                               const std::string& currentDirectory = {});
     // Opens a process by id (a copy that the started one started in turn).
     static TChildProcess Open(DWORD pid);
     TChildProcess(TChildProcess&& other) noexcept;
@@ -75,13 +70,16 @@ public:
     // True when the process is still running after a short watch (used after input that must not end it).
     bool StaysUp() const { return !WaitForExit(StaysUpMs); }
     void Terminate();
-    void Resume();
 
 private:
     HANDLE FProcess = nullptr;
-    HANDLE FThread = nullptr;
     DWORD FPid = 0;
 };
+
+// Polls the windows of a process until it ends (or the deadline passes): true when one of the class (any class
+// for an empty name) was ever seen visible. Wine reports no show events to a hook, so this looks without sleeping
+// between looks; a window shown and hidden again within one look would still be missed.
+bool EverVisibleUntilExit(const TChildProcess& process, const std::string& className, DWORD timeoutMs);
 
 // The command line the process was started with, read from its process parameters.
 std::wstring ProcessCommandLine(HANDLE process);
@@ -173,11 +171,12 @@ public:
 private:
     std::string FTarget;
     std::string FBackup;
+    std::string FRestoreAs;
     bool FPlanted = false;
 };
 
 // Sets a value under HKEY_CURRENT_USER and restores the previous state (absent or the old data) when destroyed;
-// a key it had to create is deleted again.
+// keys it had to create are deleted again.
 class TUserRegistryValue {
 public:
     TUserRegistryValue(const std::string& key, const std::string& value, DWORD data);
@@ -192,7 +191,7 @@ private:
     std::vector<BYTE> FOldData;
     DWORD FOldType = 0;
     bool FExisted = false;
-    bool FCreatedKey = false;
+    std::string FCreatedRoot;
 };
 
 // Lines of a record file written by the fake system libraries; empty when it does not exist.

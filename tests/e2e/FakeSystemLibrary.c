@@ -26,7 +26,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 #if defined(FAKE_PWD_CHANGE_RESULT)
-__declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR regKey, HWND window, DWORD reserved1, DWORD reserved2) {
+__attribute__((dllexport)) DWORD WINAPI PwdChangePasswordA(LPCSTR regKey, HWND window, DWORD reserved1,
+                                                           DWORD reserved2) {
     char line[512];
     char className[64] = "";
     if (window) GetClassNameA(window, className, sizeof className);
@@ -36,14 +37,14 @@ __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR regKey, HWND window
     return FAKE_PWD_CHANGE_RESULT;
 }
 #elif defined(FAKE_VERIFY_RESULT)
-__declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
+__attribute__((dllexport)) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
     (void)window;
     Record(FAKE_VERIFY_RESULT ? "VerifyScreenSavePwd accepted" : "VerifyScreenSavePwd rejected");
     return FAKE_VERIFY_RESULT;
 }
 #else
 /* A library of the right name that lacks the entry point the program looks for. */
-__declspec(dllexport) DWORD WINAPI WNetGetUserA(LPCSTR name, LPSTR user, LPDWORD length) {
+__attribute__((dllexport)) DWORD WINAPI WNetGetUserA(LPCSTR name, LPSTR user, LPDWORD length) {
     (void)name;
     (void)user;
     (void)length;

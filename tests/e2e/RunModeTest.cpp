@@ -1,6 +1,8 @@
 // Run mode from outside: /s starts the copy that covers the desktop, input ends it, a second one gives way.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "E2EProbe.h"
 
 using namespace e2e;
@@ -46,6 +48,10 @@ TEST_F(E2ERunMode, SlashSRunsACopyThatCoversTheDesktopAndEndsOnTheFourthMove) {
     for (const POINT& p : samples)
         ASSERT_EQ(ScreenPixel(p.x, p.y), RootColour) << "something already covers " << p.x << "," << p.y;
     ASSERT_FALSE(ScreenSaverRunningFlag());
+    // The layout the harness promises, so that "every monitor" means three of them where it says three.
+    ASSERT_EQ(static_cast<int>(MonitorRects().size()), HarnessMonitors());
+    const char* const expectedDesktop = HarnessMonitors() == 3 ? "(-1024,0,2080,1024)" : "(0,0,1024,768)";
+    ASSERT_EQ(RectText(VirtualScreen()), expectedDesktop);
 
     TChildProcess starter = TChildProcess::Start(Quoted(ScreenSaverPath()) + " /s");
     HWND form = WaitForRelaunchedForm(starter);
@@ -57,7 +63,7 @@ TEST_F(E2ERunMode, SlashSRunsACopyThatCoversTheDesktopAndEndsOnTheFourthMove) {
     const std::string path = ScreenSaverPath();
     EXPECT_EQ(ProcessCommandLine(runner.Handle()), L"\"" + std::wstring(path.begin(), path.end()) + L"\" /E");
 
-    EXPECT_EQ(RectText(WindowRect(form)), RectText(VirtualScreen()));
+    EXPECT_EQ(RectText(WindowRect(form)), expectedDesktop);
     const DWORD style = Style(form);
     EXPECT_TRUE(style & WS_POPUP) << Hex(style);
     EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_BORDER | WS_DLGFRAME | WS_CHILD), 0u) << Hex(style);
