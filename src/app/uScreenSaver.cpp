@@ -96,10 +96,11 @@ void RelaunchForRunSwitch() {
                 started = CreateProcessAsUserA(token.get(), nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
                                                nullptr, nullptr, &startup, &process);
             }
-        } else {
+        }
+        // Where the token cannot be used, the plain call still starts the copy that does the work.
+        if (!started)
             started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                      &process);
-        }
         if (started) {
             UniqueHandle processHandle(process.hProcess);
             UniqueHandle threadHandle(process.hThread);
@@ -116,13 +117,13 @@ void RelaunchForRunSwitch() {
 
 TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner) {
     SetName("ScreenSaver");
-    // 1. No run-time error boxes; the application window stays hidden and shows no main form by itself.
+    // No run-time error boxes; the application window stays hidden and shows no main form by itself.
     SwitchOffErrorMessages();
     HideApplicationWindow();
     FAtRunTime = !(ComponentState() & csDesigning);
     if (Application) Application->ShowMainForm = false;
 
-    // 2. The Windows 9x screensaver password.
+    // The Windows 9x screensaver password.
     {
         uint8_t value[4] = {};
         uint32_t size = sizeof(value);
@@ -130,7 +131,6 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
             FUsePassword = value[0] || value[1] || value[2] || value[3];
     }
 
-    // 3.
     FSavedWndProc = FForm->WindowProc;
     FMoveCount = 0;
     FTerminateOnMouseMove = true;
@@ -139,7 +139,7 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     FLogicalWidth = desktop.right - desktop.left;
     FLogicalHeight = desktop.bottom - desktop.top;
 
-    // 4. The preview window comes from the second argument only.
+    // The preview window comes from the second argument only.
     if (ParamCount() >= 2) {
         FPreviewWindow = reinterpret_cast<HWND>(ParseWindowHandle(ParamStr(2)));
         // A number that names no window is treated as no window at all: nothing may be parented to it.
@@ -149,7 +149,6 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     FPreviewWidth = FPreviewRect.right - FPreviewRect.left;
     FPreviewHeight = FPreviewRect.bottom - FPreviewRect.top;
 
-    // 5. The mode.
     FMode = ModeFromLetter(GetModeLetter());
     switch (FMode) {
     case ssmChangePassword:
@@ -170,17 +169,14 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
         break;
     }
 
-    // 6.
     FActive = FAtRunTime && (FMode == ssmNone || FMode == ssmPreview || FMode == ssmRun);
     if (FActive) {
         HideApplicationWindow();
         if (FMode == ssmRun) SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, nullptr, 0);
     }
 
-    // 7.
     CurrentScreenSaver = this;
 
-    // 8.
     if (FAtRunTime) {
         FForm->WindowProc = [this](TMessage& message) { FormWndProc(message); };
         if (Application) Application->OnIdle = [this](TObject* sender, bool& done) { AppIdle(sender, done); };
@@ -192,14 +188,14 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
         }
     }
 
-    // 9. The IME status window is closed while the screensaver runs and reopened afterwards unless the
+    // The IME status window is closed while the screensaver runs and reopened afterwards unless the
     // language bar was set to hide it.
     FVisible = true;
     FImeWindow = ImmGetDefaultIMEWnd(FForm->Handle());
     FRestoreImeStatus =
         ReadSmallRegistryValue(HKEY_CURRENT_USER, "Software\\Microsoft\\CTF\\LangBar", "ShowStatus") == 0;
 
-    // 10. The framework timer paints; the worker tick keeps the application window hidden.
+    // The framework timer paints; the worker tick keeps the application window hidden.
     FTimer = new TTimer(this);
     FTimer->SetEnabled(false);
     FTimer->SetInterval(500);
@@ -219,7 +215,7 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     };
     FThreadTimer->SetEnabled(FActive);
 
-    // 11. A single full-screen instance.
+    // A single full-screen instance.
     if (FAtRunTime && FMode == ssmRun && !CheckSingleInstance(ScreenSaverMutexName) && Application)
         Application->Terminate();
 }
