@@ -2,8 +2,14 @@
 // screensaver component.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "forms/Forms.h"
+#include "support/uHandles.h"
 #include "uScreenSaver.h"
+
+class TShockwaveFlashEx;
 
 class TfrmMain : public TForm {
 public:
@@ -11,6 +17,28 @@ public:
     std::string ClassName() const override { return "TfrmMain"; }
 
     TScreenSaver* ScreenSaver;
+
+    // The content settings, filled from the content store by LoadSettings; fresh-object defaults until then.
+    std::string ContentGuid;
+    std::vector<std::string> TempFiles; // every file the loader wrote, for deletion at the end
+    std::string TempFolder;
+    std::string MoviePath;
+    bool LoopMovie = false;
+    std::string MovieScale;
+    bool AllowRightClick = false;
+    bool MovieMenu = false;
+    int32_t MovieQuality = 0;
+    std::string ExtraFlashVars;
+    int32_t MovieBackgroundColor = 0;
+    std::string RequiredFlashVersion;
+    std::string MovieFileName;
+    uint8_t MonitorLayout = 0;
+    bool ThrottlePreview = false;
+    UniqueMutex ContentMutex; // named after ContentGuid, empty when not held
+
+    // The movie controls, in creation order; owned by the form.
+    std::vector<TShockwaveFlashEx*> MovieControls;
+    bool MoviePending = false;
 
     void FormCreate(TObject* sender);
     void FormShow(TObject* sender);
