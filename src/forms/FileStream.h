@@ -6,9 +6,10 @@
 #include "Classes.h"
 
 enum class TFileMode {
-    fmOpenRead,         // read access, others may read
-    fmOpenReadDenyNone, // read access, others may read, write and delete
-    fmCreate,           // create or truncate, read and write access
+    fmOpenRead,          // read access, others may read
+    fmOpenReadDenyNone,  // read access, others may read, write and delete
+    fmOpenReadExclusive, // read access, no other opening of the file meanwhile (Windows only; read elsewhere)
+    fmCreate,            // create or truncate, read and write access
 };
 
 class TFileStream : public TStream {

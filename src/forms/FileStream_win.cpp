@@ -18,6 +18,9 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     case TFileMode::fmOpenReadDenyNone:
         share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
         break;
+    case TFileMode::fmOpenReadExclusive:
+        share = 0;
+        break;
     case TFileMode::fmCreate:
         access = GENERIC_READ | GENERIC_WRITE;
         share = 0;

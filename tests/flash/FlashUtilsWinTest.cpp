@@ -1,0 +1,89 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "PEBuilder.h"
+#include "SWFBuilder.h"
+#include "flash/uFlashIds.h"
+#include "flash/uFlashUtils.h"
+#include "forms/ComObj.h"
+
+namespace {
+
+// What HKEY_CLASSES_ROOT\CLSID\{...} reads on Wine.
+const std::string kClassKey = std::string("Software\\Classes\\CLSID\\") + FlashClassIdText;
+
+std::string ModuleFolder() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string result(path, length);
+    return result.substr(0, result.rfind('\\') + 1);
+}
+
+bool ControlRegistered() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + FlashClassIdText).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class FlashInstallation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (ControlRegistered()) GTEST_SKIP() << "a Flash control is registered in this prefix";
+        FOwnsKey = true;
+    }
+    void TearDown() override {
+        if (FOwnsKey) RegDeleteTreeA(HKEY_LOCAL_MACHINE, kClassKey.c_str());
+    }
+
+    void RegisterServer(const std::string& file) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kClassKey + "\\InprocServer32").c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
+                                 static_cast<DWORD>(file.size() + 1)),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    TComApartment FApartment;
+    bool FOwnsKey = false;
+};
+
+TEST_F(FlashInstallation, NothingRegistered) {
+    EXPECT_FALSE(IsFlashControlAvailable());
+    EXPECT_EQ(GetInstalledFlashVersion(), "0.0.0.0");
+    EXPECT_FALSE(IsFlashVersionAtLeast("0.0.0.0"));
+}
+
+TEST_F(FlashInstallation, VersionOfTheRegisteredServerFile) {
+    RegisterServer(ModuleFolder() + "support_versioned.dll");
+    EXPECT_EQ(GetInstalledFlashVersion(), "10.0.12.36");
+    // The file is no COM server: a registered version alone does not make the control available.
+    EXPECT_FALSE(IsFlashControlAvailable());
+    EXPECT_FALSE(IsFlashVersionAtLeast("8.0"));
+
+    RegisterServer(ModuleFolder() + "no-such-server.dll");
+    EXPECT_EQ(GetInstalledFlashVersion(), "0.0.0.0");
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    RegisterServer(self);
+    EXPECT_EQ(GetInstalledFlashVersion(), "");
+}
+
+TEST(SWFReaderWin, OpensTheFileExclusively) {
+    TTempDir dir;
+    const std::string path = dir.File("held.swf");
+    WriteFileBytes(path, BuildSWF(SimpleMovie(100, 50, 0, false)));
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(TSWF{path}, EFOpenError);
+    CloseHandle(held);
+    EXPECT_EQ(TSWF(path).Width(), 100);
+}
+
+} // namespace
