@@ -2,7 +2,7 @@
 
 namespace {
 // An argument of an event as a wide string, whatever string form the control chose to pass it in.
-std::wstring ArgumentText(const VARIANT& argument) {
+std::wstring ArgumentText(VARIANT& argument) {
     VARIANT text;
     VariantInit(&text);
     std::wstring result;
@@ -24,21 +24,49 @@ std::wstring AnsiToWide(const std::string& text) {
 TShockwaveFlash::TShockwaveFlash(TComponent* owner)
     : TOleControl(owner, CLASS_ShockwaveFlash, DIID__IShockwaveFlashEvents) {}
 
-void TShockwaveFlash::SetMovie(const std::wstring& path) { SetWideStringProp(DISPID_FlashMovie, path); }
-void TShockwaveFlash::SetMovie(const std::string& path) { SetMovie(AnsiToWide(path)); }
-void TShockwaveFlash::SetQuality(int32_t quality) { SetIntegerProp(DISPID_FlashQuality, quality); }
-void TShockwaveFlash::SetLoop(bool loop) { SetBooleanProp(DISPID_FlashLoop, loop); }
-void TShockwaveFlash::SetBackgroundColor(int32_t color) { SetIntegerProp(DISPID_FlashBackgroundColor, color); }
-void TShockwaveFlash::SetMenu(bool menu) { SetBooleanProp(DISPID_FlashMenu, menu); }
-void TShockwaveFlash::SetScale(const std::wstring& scale) { SetWideStringProp(DISPID_FlashScale, scale); }
-void TShockwaveFlash::SetScale(const std::string& scale) { SetScale(AnsiToWide(scale)); }
-void TShockwaveFlash::SetFlashVars(const std::wstring& vars) { SetWideStringProp(DISPID_FlashFlashVars, vars); }
-void TShockwaveFlash::SetFlashVars(const std::string& vars) { SetFlashVars(AnsiToWide(vars)); }
+void TShockwaveFlash::SetMovie(const std::wstring& path) {
+    SetWideStringProp(DISPID_FlashMovie, path);
+}
+void TShockwaveFlash::SetMovie(const std::string& path) {
+    SetMovie(AnsiToWide(path));
+}
+void TShockwaveFlash::SetQuality(int32_t quality) {
+    SetIntegerProp(DISPID_FlashQuality, quality);
+}
+void TShockwaveFlash::SetLoop(bool loop) {
+    SetBooleanProp(DISPID_FlashLoop, loop);
+}
+void TShockwaveFlash::SetBackgroundColor(int32_t color) {
+    SetIntegerProp(DISPID_FlashBackgroundColor, color);
+}
+void TShockwaveFlash::SetMenu(bool menu) {
+    SetBooleanProp(DISPID_FlashMenu, menu);
+}
+void TShockwaveFlash::SetScale(const std::wstring& scale) {
+    SetWideStringProp(DISPID_FlashScale, scale);
+}
+void TShockwaveFlash::SetScale(const std::string& scale) {
+    SetScale(AnsiToWide(scale));
+}
+void TShockwaveFlash::SetFlashVars(const std::wstring& vars) {
+    SetWideStringProp(DISPID_FlashFlashVars, vars);
+}
+void TShockwaveFlash::SetFlashVars(const std::string& vars) {
+    SetFlashVars(AnsiToWide(vars));
+}
 
-void TShockwaveFlash::Play() { CallSlot(SlotFlashPlay, "Play"); }
-void TShockwaveFlash::Stop() { CallSlot(SlotFlashStop, "Stop"); }
-void TShockwaveFlash::StopPlay() { CallSlot(SlotFlashStopPlay, "StopPlay"); }
-void TShockwaveFlash::DisableLocalSecurity() { CallSlot(SlotFlashDisableLocalSecurity, "DisableLocalSecurity"); }
+void TShockwaveFlash::Play() {
+    CallSlot(SlotFlashPlay, "Play");
+}
+void TShockwaveFlash::Stop() {
+    CallSlot(SlotFlashStop, "Stop");
+}
+void TShockwaveFlash::StopPlay() {
+    CallSlot(SlotFlashStopPlay, "StopPlay");
+}
+void TShockwaveFlash::DisableLocalSecurity() {
+    CallSlot(SlotFlashDisableLocalSecurity, "DisableLocalSecurity");
+}
 
 void TShockwaveFlash::CallSlot(int slot, const char* name) {
     // These methods take no arguments besides the interface itself, so the slot alone says how to call them.
