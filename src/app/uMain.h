@@ -21,7 +21,7 @@ public:
     // The content settings, filled from the content store by LoadSettings; fresh-object defaults until then.
     std::string ContentGuid;
     std::vector<std::string> TempFiles; // every file the loader wrote, for deletion at the end
-    std::string TempFolder;
+    std::string TempFolder; // empty, or a folder inside the temporary directory that may go with all in it
     std::string MoviePath;
     bool LoopMovie = false;
     std::string MovieScale;
@@ -39,6 +39,11 @@ public:
     // The movie controls, in creation order; owned by the form.
     std::vector<TShockwaveFlashEx*> MovieControls;
     bool MoviePending = false;
+
+    // Reads the content store of the running executable (or of exeFileName) into the settings above, writes the
+    // movie and the additional files and takes the content's mutex. Raises what reading a damaged store raises.
+    void LoadSettings();
+    void LoadSettings(const std::string& exeFileName);
 
     void FormCreate(TObject* sender);
     void FormShow(TObject* sender);

@@ -1,0 +1,114 @@
+// The content settings loader's matching: which stored item sets which setting. Platform-free; the main form's
+// half (uContentLoader_win.cpp) supplies the target that writes the files, takes the mutex and fills the form.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/uExeAdder.h"
+#include "uContentKeys.h"
+
+// A flag item's value; none when the item has no data byte, which counts as the item being absent.
+std::optional<bool> ItemFlag(const TItemType& item);
+// An integer item's value; none when the item has fewer than four data bytes.
+std::optional<int32_t> ItemInteger(const TItemType& item);
+// All of the item's bytes as text.
+std::string ItemText(const TItemType& item);
+
+// The index an indexed item name carries: the name contains key and everything after its first occurrence is
+// a decimal number (digits only) that fits 32 bits. None otherwise.
+std::optional<int32_t> IndexAfterKey(std::string_view name, std::string_view key);
+
+// The file name part of a stored additional-file name, any folders (and a drive) in front dropped; empty when
+// that part is not a safe file name, so that nothing the content names can reach outside its folder.
+std::string ExtraFileBareName(std::string_view storedName);
+
+// True for an identifier in the shape the authoring tool gives: 32 hexadecimal digits in the 8-4-4-4-12
+// grouping, with or without braces. Only such a name is trusted to mean a folder left by an earlier run.
+bool LooksLikeGuid(std::string_view text);
+
+// Where the effects of the items go, each at once and in store order, so a later item sees what an earlier one
+// did. The identifier reaches the target only when it is a safe file name (otherwise as empty).
+class TContentTarget {
+public:
+    virtual ~TContentTarget() = default;
+    virtual void SetContentGuid(const std::string& guid) = 0;
+    virtual void SetLoopMovie(bool value) = 0;
+    virtual void SetAllowRightClick(bool value) = 0;
+    virtual void SetMovieMenu(bool value) = 0;
+    virtual void SetMovieQuality(int32_t value) = 0;
+    virtual void SetExtraFlashVars(const std::string& value) = 0;
+    virtual void SetMovieBackgroundColor(int32_t value) = 0;
+    virtual void SetMovieFileName(const std::string& value) = 0;
+    virtual void WriteMovie(const uint8_t* data, int32_t size) = 0;
+    virtual void SetThrottlePreview(bool value) = 0;
+    virtual void SetRequiredFlashVersion(const std::string& value) = 0;
+    virtual void SetTerminateOnMouseMove(bool value) = 0;
+    virtual void SetTerminateOnKeyDown(bool value) = 0;
+    virtual void SetShowMouseCursor(bool value) = 0;
+    virtual void SetMonitorLayout(uint8_t value) = 0;
+    // After the last item: one additional file, by its bare (safe) file name.
+    virtual void WriteExtraFile(const std::string& bareName, const uint8_t* data, int32_t size) = 0;
+    virtual void SetMovieScale(const std::string& value) = 0;
+};
+
+// One entry of the additional-file table.
+struct TExtraFile {
+    std::string Name; // as stored, folders and all
+    const uint8_t* Data = nullptr;
+    int32_t Size = 0;
+    bool HasData = false; // a data item came (it may be empty)
+};
+
+// One load: the table of keys applied to the items, the scale choice and the additional-file table. The blobs
+// handed on point into the items, which must outlive the reader's use of them.
+class TContentReader {
+public:
+    explicit TContentReader(TContentTarget& target) : FTarget(target) {}
+
+    // A further fixed key (exact, case-sensitive), tried after the built-in ones in the order added. The
+    // settings dialog adds its entries here; apply gets the matching item.
+    void AddKey(std::string_view enciphered, std::function<void(const TItemType&)> apply);
+
+    // Tests the item's name against every key in order and applies each that matches.
+    void ApplyItem(const TItemType& item);
+    void ApplyItems(const TItemTypes& items);
+    // Hands every additional file with a name and data to the target, in index order.
+    void WriteExtraFiles();
+    // The scale text and the required version's default; after the additional files (and the dialog).
+    void Finish();
+
+    bool ScaleChoice() const { return FScaleChoice; }
+    int32_t ExtraFileCount() const { return FExtraFileCount; }
+    // Only the entries that were given a name or data; the others are empty.
+    const std::map<int32_t, TExtraFile>& ExtraFiles() const { return FExtraFiles; }
+
+private:
+    struct TExtraKey {
+        std::string_view Enciphered;
+        std::function<void(const TItemType&)> Apply;
+    };
+    void ApplyKey(const TContentKeyInfo& key, const TItemType& item);
+    TExtraFile* ExtraFileAt(const TItemType& item, std::string_view key);
+
+    TContentTarget& FTarget;
+    std::vector<TExtraKey> FExtraKeys;
+    bool FScaleChoice = false;
+    std::string FRequiredFlashVersion;
+    // Kept sparse: a count is the content's word, and a huge one must not allocate.
+    int32_t FExtraFileCount = 0;
+    std::map<int32_t, TExtraFile> FExtraFiles;
+};
+
+#ifdef _WIN32
+class TfrmMain;
+// Where a file the content names goes: beside the movie, under its bare file name. Empty when no movie was
+// written, when the name is not safe, or when the place is the temporary directory itself (a folder of the
+// identifier's name existed) and a file of that name lies there already that this run did not write.
+std::string ContentFilePath(const TfrmMain& form, std::string_view storedName);
+#endif

@@ -1,0 +1,143 @@
+#include <windows.h>
+
+#include "uContentLoader.h"
+
+#include <algorithm>
+
+#include "forms/CommandLine.h"
+#include "forms/FileStream.h"
+#include "support/uInstanceGuard.h"
+#include "support/uPathSafety.h"
+#include "support/uSysUtils.h"
+#include "uMain.h"
+
+namespace {
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t cut = path.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// The loader's effects on the main form and its screensaver component.
+class TMainFormContent final : public TContentTarget {
+public:
+    explicit TMainFormContent(TfrmMain& form) : F(form) {}
+
+    void SetContentGuid(const std::string& guid) override {
+        F.ContentGuid = guid;
+        // A second instance of the same content does not get the mutex; that changes nothing else.
+        if (!guid.empty()) CreateUniqueMutex(F.ContentMutex, guid);
+    }
+    void SetLoopMovie(bool value) override { F.LoopMovie = value; }
+    void SetAllowRightClick(bool value) override { F.AllowRightClick = value; }
+    void SetMovieMenu(bool value) override { F.MovieMenu = value; }
+    void SetMovieQuality(int32_t value) override { F.MovieQuality = value; }
+    void SetExtraFlashVars(const std::string& value) override { F.ExtraFlashVars = value; }
+    void SetMovieBackgroundColor(int32_t value) override { F.MovieBackgroundColor = value; }
+    void SetMovieFileName(const std::string& value) override { F.MovieFileName = value; }
+    void SetThrottlePreview(bool value) override { F.ThrottlePreview = value; }
+    void SetRequiredFlashVersion(const std::string& value) override { F.RequiredFlashVersion = value; }
+    void SetTerminateOnMouseMove(bool value) override {
+        if (F.ScreenSaver) F.ScreenSaver->SetTerminateOnMouseMove(value);
+    }
+    void SetTerminateOnKeyDown(bool value) override {
+        if (F.ScreenSaver) F.ScreenSaver->SetTerminateOnKeyDown(value);
+    }
+    void SetShowMouseCursor(bool value) override {
+        if (F.ScreenSaver) F.ScreenSaver->SetShowMouseCursor(value);
+    }
+    void SetMonitorLayout(uint8_t value) override { F.MonitorLayout = value; }
+    void SetMovieScale(const std::string& value) override { F.MovieScale = value; }
+
+    void WriteMovie(const uint8_t* data, int32_t size) override;
+    void WriteExtraFile(const std::string& bareName, const uint8_t* data, int32_t size) override {
+        const std::string path = ContentFilePath(F, bareName);
+        if (!path.empty()) WriteTempFile(path, data, size);
+    }
+
+private:
+    void WriteTempFile(const std::string& path, const uint8_t* data, int32_t size);
+
+    TfrmMain& F;
+};
+
+void TMainFormContent::WriteMovie(const uint8_t* data, int32_t size) {
+    // A later movie item replaces the file of the first rather than placing a second one, which would leave a
+    // folder behind that the tear-down no longer knows of.
+    if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, data, size);
+
+    const std::string tempDirectory = TempFilePath("");
+    if (tempDirectory.empty()) return; // never relative to the current folder
+    // Without an identifier the folder gets a fresh name of its own: the temporary directory itself must never
+    // become the folder that the tear-down deletes.
+    const std::string folder =
+        F.ContentGuid.empty() ? UniqueFileName(tempDirectory, "", "-") : tempDirectory + F.ContentGuid;
+    if (CreateDirectoryA(folder.c_str(), nullptr)) {
+        if (!IsSafeFileName(F.MovieFileName))
+            F.MovieFileName = F.ContentGuid.empty() ? "movie.swf" : F.ContentGuid + ".swf";
+        F.TempFolder = folder;
+        F.MoviePath = folder + "\\" + F.MovieFileName;
+    } else {
+        if (F.ContentGuid.empty()) return;
+        F.MoviePath = folder + ".swf";
+        // The folder in the way was most likely left by an earlier run, and the tear-down removes it too; but
+        // only when it is a folder, the identifier is one the authoring tool gives, and no other instance of
+        // the same content is running from it right now.
+        if (DirectoryExists(folder) && LooksLikeGuid(F.ContentGuid) && F.ContentMutex) F.TempFolder = folder;
+    }
+    WriteTempFile(F.MoviePath, data, size);
+}
+
+void TMainFormContent::WriteTempFile(const std::string& path, const uint8_t* data, int32_t size) {
+    try {
+        // Listed before the file is made, so that even a failed or partial file is deleted at the end.
+        F.TempFiles.push_back(path);
+        TFileStream file(path, TFileMode::fmCreate);
+        if (size > 0) file.WriteBuffer(data, size);
+    } catch (...) {
+        // A file that cannot be written is skipped; the movie control then has nothing to load.
+    }
+}
+
+} // namespace
+
+std::string ContentFilePath(const TfrmMain& form, std::string_view storedName) {
+    if (form.MoviePath.empty()) return {};
+    const std::string bare = ExtraFileBareName(storedName);
+    const std::string tempDirectory = TempFilePath("");
+    if (bare.empty() || tempDirectory.empty()) return {};
+    const std::string folder = FolderOf(form.MoviePath);
+    const std::string path = folder + bare;
+    if (!PathIsInside(RemoveTrailingChar(tempDirectory, '\\'), path)) return {};
+    // Beside a movie placed straight in the temporary directory, a file of that name may be anyone's: it is
+    // neither replaced nor, later, deleted.
+    if (lstrcmpiA(folder.c_str(), tempDirectory.c_str()) == 0 && FileExists(path) &&
+        std::find(form.TempFiles.begin(), form.TempFiles.end(), path) == form.TempFiles.end())
+        return {};
+    return path;
+}
+
+void TfrmMain::LoadSettings() {
+    LoadSettings(ParamStr(0));
+}
+
+void TfrmMain::LoadSettings(const std::string& exeFileName) {
+    TempFiles.clear();
+    // (The settings dialog is created here.)
+
+    TItemTypes items;
+    ReadExeItems(exeFileName, items);
+    TMainFormContent target(*this);
+    TContentReader reader(target);
+    // (The settings dialog adds its keys here, with reader.AddKey.)
+    reader.ApplyItems(items);
+    reader.WriteExtraFiles();
+    // (The dialog's picture or movie is handed to it here, at ContentFilePath of its stored name.)
+    FreeExeItems(items);
+    reader.Finish();
+}
