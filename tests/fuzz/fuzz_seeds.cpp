@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets, all made with the project's own writers and zlib:
-//   fuzz_seeds OUTDIR  ->  OUTDIR/store, OUTDIR/peimage, OUTDIR/inflate
+//   fuzz_seeds OUTDIR  ->  OUTDIR/store, OUTDIR/peimage, OUTDIR/inflate, OUTDIR/swf
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "PEBuilder.h"
+#include "SWFBuilder.h"
 #include "store/uExeAdder.h"
 
 namespace {
@@ -190,6 +191,34 @@ void InflateSeeds(TSeedWriter& out) {
     out.Add("trailing-bytes", Concat(Concat({0x15}, Compress(Text("payload"), 6)), Text("after the stream")));
 }
 
+void SwfSeeds(TSeedWriter& out) {
+    TSWFMovie movie = SimpleMovie(550, 400, 0x00FFFFFF, true);
+    out.Add("plain", BuildSWF(movie));
+    movie.Version = 6;
+    movie.Compressed = true;
+    out.Add("compressed-v6", BuildSWF(movie));
+    Bytes old = BuildSWF(movie);
+    old[3] = 5; // before compression existed: the deflated body is read as it stands
+    out.Add("compressed-v5", old);
+    Bytes cut = BuildSWF(movie);
+    cut.resize(cut.size() / 2);
+    out.Add("compressed-cut", cut);
+    // Inflates to far more than the reader may ever look at.
+    TSWFMovie large = movie;
+    large.Tags.insert(large.Tags.begin(), SWFTag(77, Bytes(4 << 20, 0)));
+    out.Add("compressed-large", BuildSWF(large));
+    TSWFMovie wide;
+    wide.XMin = -(1 << 30);
+    wide.XMax = (1 << 30) - 1;
+    wide.YMin = -19;
+    wide.YMax = 19;
+    out.Add("nbits-31", BuildSWF(wide));
+    TSWFMovie empty;
+    empty.XMax = empty.YMax = 0;
+    out.Add("nbits-0", BuildSWF(empty));
+    out.Add("header-only", Bytes{'F', 'W', 'S', 6, 8, 0, 0, 0});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -198,11 +227,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate");
+    TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate"), swf(root / "swf");
     StoreSeeds(store);
     ImageSeeds(image);
     InflateSeeds(inflate);
-    std::printf("seeds: %d store, %d peimage, %d inflate in %s\n", store.Count(), image.Count(), inflate.Count(),
-                root.string().c_str());
+    SwfSeeds(swf);
+    std::printf("seeds: %d store, %d peimage, %d inflate, %d swf in %s\n", store.Count(), image.Count(),
+                inflate.Count(), swf.Count(), root.string().c_str());
     return 0;
 }
