@@ -1,6 +1,7 @@
 #include "uMain.h"
 
 #include "forms/CommandLine.h"
+#include "support/uInstanceGuard.h"
 #include "uShellPath.h"
 
 #if defined(__x86_64__)
@@ -40,6 +41,14 @@ void TfrmMain::FormCreate(TObject*) {
     SwitchOffErrorMessages();
     Application->OnException = [](TObject*, std::exception_ptr) {};
 
+    // Without the Flash control, or when the set-up fails, the form is neither shown here nor titled.
+    try {
+        if (!SetUpMovies()) return;
+    } catch (...) {
+        Application->HandleException(std::current_exception());
+        return;
+    }
+
     if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmRun) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
     // Keys reach only the thread of the active window, where the keyboard hook sits: the full-screen form takes
     // the foreground, or key presses would go on to the window that had it.
@@ -47,8 +56,11 @@ void TfrmMain::FormCreate(TObject*) {
     Application->SetTitle(FileNameWithoutExtension(GetShellPath(ParamStr(0))));
 }
 
-void TfrmMain::FormShow(TObject*) {}
+void TfrmMain::FormDestroy(TObject*) {
+    ReleaseMovies();
+    CloseUniqueMutex(ContentMutex);
+}
 
-void TfrmMain::FormDestroy(TObject*) {}
-
-void TfrmMain::ScreenSaverTerminate(TObject*) {}
+void TfrmMain::ScreenSaverTerminate(TObject*) {
+    ReleaseMovies();
+}

@@ -2,6 +2,7 @@
 // screensaver component.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ public:
     // The content settings, filled from the content store by LoadSettings; fresh-object defaults until then.
     std::string ContentGuid;
     std::vector<std::string> TempFiles; // every file the loader wrote, for deletion at the end
-    std::string TempFolder; // empty, or a folder inside the temporary directory that may go with all in it
+    std::string TempFolder;             // empty, or a folder inside the temporary directory that may go with all in it
     std::string MoviePath;
     bool LoopMovie = false;
     std::string MovieScale;
@@ -46,10 +47,20 @@ public:
     void LoadSettings(const std::string& exeFileName);
 
     void FormCreate(TObject* sender);
+    void WndProc(TMessage& message) override;
+    // The movie set-up of FormCreate; false, with no content read and no control made, when the Flash control
+    // cannot be created.
+    bool SetUpMovies();
+    void MovieFSCommand(const std::wstring& command, const std::wstring& args);
+    // Stops and frees the movies and deletes what the loader wrote; harmless when run twice.
+    void ReleaseMovies();
     void FormShow(TObject* sender);
     void FormDestroy(TObject* sender);
     void ScreenSaverTerminate(TObject* sender);
 };
+
+// The FlashVars text of every movie: the content's own variables first, then the mode variable.
+std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode mode);
 
 // Masks every floating-point exception, as the Flash control expects of its host.
 void SetFloatingPointControlWord();

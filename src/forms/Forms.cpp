@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "Threads.h"
 
@@ -40,7 +41,8 @@ TCustomForm::~TCustomForm() {
 }
 
 void TCustomForm::BeforeDestruction() {
-    if (!(ComponentState() & csDestroying)) {
+    // Not the csDestroying flag: an owner that is being destroyed sets it on everything it owns first.
+    if (!std::exchange(FDestroyFired, true)) {
         try {
             if (OnDestroy) OnDestroy(this);
         } catch (...) {

@@ -62,6 +62,7 @@ private:
     bool FShowPending = false;
     bool FModal = false;
     int FModalResult = mrNone;
+    bool FDestroyFired = false;
 };
 
 class TForm : public TCustomForm {

@@ -2,6 +2,8 @@
 // window manager spends about two seconds hiding each captioned window.
 #include <windows.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -109,6 +111,23 @@ TEST_F(FormsTest, CreateFormRunsLoadedThenOnCreateThenADeferredShow) {
         EXPECT_EQ(IsWindowVisible(form->Handle()) != 0, row.Visible) << static_cast<int>(row.Request);
         EXPECT_EQ(form->Visible(), row.Visible);
     }
+}
+
+TEST_F(FormsTest, EndingTheApplicationRunsOnDestroyOnceWhileTheComponentsStillExist) {
+    DoneApplication();
+    InitApplication();
+    Order.clear();
+    Request = TRequest::Nothing;
+    TOrderForm* form = Application->CreateForm<TOrderForm>();
+    const size_t components = form->ComponentCount();
+    ASSERT_GT(components, 0u);
+    form->OnDestroy = [form, components](TObject*) {
+        Order.push_back(form->ComponentCount() == components ? "destroy, components there" : "destroy, too late");
+    };
+    DoneApplication();
+    EXPECT_EQ(std::count(Order.begin(), Order.end(), "destroy, components there"), 1);
+    EXPECT_EQ(std::count(Order.begin(), Order.end(), "destroy, too late"), 0);
+    InitApplication();
 }
 
 // --- Window procedure replacement ---

@@ -1,0 +1,147 @@
+// The main form's movies: their set-up while the form is created, the movie assignment when it is shown, the
+// forwarding of keys and clicks, the movie's "quit" command and the tear-down.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "flash/uFlashUtils.h"
+#include "forms/FileStream.h"
+#include "flash/uShockwaveFlashEx.h"
+#include "support/uInstanceGuard.h"
+#include "support/uPathSafety.h"
+#include "support/uSysUtils.h"
+#include "uMain.h"
+
+namespace {
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoA(monitor, &info)) reinterpret_cast<std::vector<RECT>*>(data)->push_back(info.rcMonitor);
+    return TRUE;
+}
+
+// The monitors' rectangles in the system's enumeration order.
+std::vector<RECT> MonitorRects() {
+    std::vector<RECT> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+    return monitors;
+}
+
+// Every assignment on a control stands on its own: one that fails leaves the others to be tried.
+template <class TAction> bool Guarded(TAction action) {
+    try {
+        action();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool FolderExists(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+} // namespace
+
+std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode mode) {
+    std::string modeText = mode == ssmPreview ? "preview" : mode == ssmRun ? "normal" : "";
+    std::string vars = "mutonemode=" + modeText;
+    return extraFlashVars.empty() ? vars : extraFlashVars + "&" + vars;
+}
+
+bool TfrmMain::SetUpMovies() {
+    MoviePending = true;
+    MovieControls.clear();
+    if (!IsFlashControlAvailable()) return false;
+    LoadSettings();
+
+    auto onFSCommand = [this](const std::wstring& command, const std::wstring& args) { MovieFSCommand(command, args); };
+    const TScreenSaverMode mode = ScreenSaver->Mode();
+    if (mode == ssmPreview) {
+        CreateMovieControl(*this, onFSCommand)->SetAlign(TAlign::alClient);
+    } else if (mode == ssmRun) {
+        // The form's origin is the desktop's top-left corner, so monitors are placed relative to it.
+        const int desktopLeft = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        const int desktopTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        std::vector<RECT> monitors = MonitorRects();
+        auto placeOn = [&](const RECT& monitor) {
+            CreateMovieControl(*this, onFSCommand)
+                ->SetBounds(monitor.left - desktopLeft, monitor.top - desktopTop, monitor.right - monitor.left,
+                            monitor.bottom - monitor.top);
+        };
+        if (MonitorLayout == 0) {
+            CreateMovieControl(*this, onFSCommand)->SetAlign(TAlign::alClient);
+        } else if (MonitorLayout == 1 && !monitors.empty()) {
+            placeOn(monitors.front());
+        } else if (MonitorLayout == 2) {
+            for (const RECT& monitor : monitors)
+                placeOn(monitor);
+        }
+    }
+
+    const std::string flashVars = MovieFlashVars(ExtraFlashVars, mode);
+    for (TShockwaveFlashEx* control : MovieControls) {
+        Guarded([&] { control->SetLoop(LoopMovie); });
+        Guarded([&] { control->SetMenu(MovieMenu); });
+        Guarded([&] { control->SetQuality(MovieQuality); });
+        Guarded([&] { control->SetFlashVars(flashVars); });
+        Guarded([&] { control->SetBackgroundColor(MovieBackgroundColor); });
+    }
+    return true;
+}
+
+void TfrmMain::FormShow(TObject*) {
+    // Without controls there is nothing to assign, and the version check would only ask the system again.
+    if (!MoviePending || MovieControls.empty() || !IsFlashVersionAtLeast(RequiredFlashVersion)) return;
+    MoviePending = false;
+    for (TShockwaveFlashEx* control : MovieControls) {
+        if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;
+        if (ScreenSaver->Mode() == ssmRun && !MovieScale.empty() && !Guarded([&] { control->SetScale(MovieScale); }))
+            MoviePending = true;
+    }
+}
+
+void TfrmMain::WndProc(TMessage& message) {
+    TForm::WndProc(message);
+    // An interactive movie gets the keys and clicks that reach the form.
+    const UINT msg = message.Msg;
+    if (msg == WM_KEYDOWN || msg == WM_KEYUP || (msg >= WM_LBUTTONDOWN && msg <= WM_MBUTTONDBLCLK)) {
+        for (TShockwaveFlashEx* control : MovieControls)
+            if (control->HandleAllocated()) PostMessageA(control->Handle(), msg, message.WParam, message.LParam);
+    }
+}
+
+void TfrmMain::MovieFSCommand(const std::wstring& command, const std::wstring&) {
+    std::wstring lower = command;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; });
+    if (lower == L"quit" && ScreenSaver->Mode() == ssmRun) Close();
+}
+
+void TfrmMain::ReleaseMovies() {
+    try {
+        for (TShockwaveFlashEx* control : MovieControls)
+            control->FClosing = true;
+        for (TShockwaveFlashEx* control : MovieControls) {
+            Guarded([&] { control->Stop(); });
+            Guarded([&] { control->StopPlay(); });
+            Guarded([&] { control->SetVisible(false); });
+            Guarded([&] { control->Free(); });
+        }
+        MovieControls.clear();
+
+        for (const std::string& path : TempFiles)
+            if (FileExists(path)) DeleteFileA(path.c_str());
+        TempFiles.clear();
+        // Only a folder inside the temporary directory is ever removed, whatever the content named.
+        if (!TempFolder.empty() && PathIsInside(TempFilePath(""), TempFolder) && !IsRootPath(TempFolder)) {
+            DeleteWithShell(TempFolder);
+            if (FolderExists(TempFolder)) RemoveDirectoryA(TempFolder.c_str());
+        }
+        TempFolder.clear();
+    } catch (...) {
+        // The tear-down ends silently wherever it fails.
+    }
+}

@@ -1,0 +1,137 @@
+// A screensaver with a packed movie, from outside: the store behind the .scr gives the movie, its settings and an
+// extra file; the stand-in player receives them on every monitor; the files lie in the temporary folder while it
+// runs and are gone when it ends, by input or by the movie's "quit" command.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "E2EProbe.h"
+#include "PEBuilder.h"
+#include "SWFBuilder.h"
+#include "app/uContentKeys.h"
+#include "store/uExeAdder.h"
+#include "support/uSysUtils.h"
+
+using namespace e2e;
+
+namespace {
+
+const char* const Guid = "{6F1C2A0E-3B7D-4C55-9A1E-2D4F6B8C0A13}";
+
+std::string KeyName(TContentKey role, int index = -1) {
+    for (const TContentKeyInfo& key : ContentKeyTable())
+        if (key.Role == role) return DecodeString(key.Enciphered) + (index >= 0 ? std::to_string(index) : "");
+    return {};
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::vector<uint8_t> Int32(int32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class E2EMovie : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ParkCursor()) << "the cursor did not move";
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        FContentFolder = std::string(temp) + Guid + "\\";
+        FMovie = BuildSWF(SimpleMovie(550, 400, 0x0000FF, false));
+        const std::vector<TStoreItem> items = {
+            {"GUID", Bytes(Guid), true},
+            {KeyName(TContentKey::MovieFileName), Bytes("sample.swf"), true},
+            {KeyName(TContentKey::Loop), {1}, false},
+            {KeyName(TContentKey::FlashVars), Bytes("a=1&b=2"), true},
+            {KeyName(TContentKey::MonitorLayout), Int32(2), false},
+            {KeyName(TContentKey::Movie), FMovie, true},
+            {KeyName(TContentKey::ExtraFileCount), Int32(1), false},
+            {KeyName(TContentKey::ExtraFileName, 0), Bytes("data\\notes.txt"), true},
+            {KeyName(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
+        };
+        std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
+        std::vector<uint8_t> store = BuildStore(items, 0x5A, static_cast<int64_t>(file.size()));
+        file.insert(file.end(), store.begin(), store.end());
+        FScreenSaver = FFolder.Path() + "Sample.scr";
+        WriteFileBytes(FScreenSaver, file);
+        FRecord = FFolder.Path() + "player.txt";
+        FTrigger = FFolder.Path() + "trigger.txt";
+    }
+
+    // Starts the packed screensaver with /s and waits until every movie control has its movie.
+    void StartAndWaitForMovies() {
+        FStarter = TChildProcess::Start(
+            Quoted(FScreenSaver) + " /s",
+            EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}, {"MUTONE_PLAYER_TRIGGER", FTrigger}}));
+        const size_t monitors = MonitorRects().size();
+        ASSERT_TRUE(WaitUntil([&] { return PutsOf(102).size() >= monitors; }, StartDeadlineMs))
+            << "the movie did not reach every control";
+        for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))
+            if (WindowProcess(window) != GetCurrentProcessId()) FRunner = TChildProcess::Open(WindowProcess(window));
+        ASSERT_TRUE(FRunner) << "no run-mode copy";
+    }
+
+    std::vector<std::string> PutsOf(int dispId) {
+        std::vector<std::string> values;
+        const std::string marker = " put " + std::to_string(dispId) + " ";
+        for (const std::string& line : RecordLines(FRecord)) {
+            size_t at = line.find(marker);
+            if (at != std::string::npos) values.push_back(line.substr(at + marker.size()));
+        }
+        return values;
+    }
+
+    TScreenSaverFlagReset FFlag;
+    TTempFolder FFolder;
+    std::string FContentFolder, FScreenSaver, FRecord, FTrigger;
+    std::vector<uint8_t> FMovie;
+    TChildProcess FStarter, FRunner;
+};
+
+TEST_F(E2EMovie, PlaysOnEveryMonitorAndLeavesNothingBehind) {
+    StartAndWaitForMovies();
+    const size_t monitors = MonitorRects().size();
+    const std::vector<std::string> movies = PutsOf(102);
+    EXPECT_EQ(movies.size(), monitors) << "one control per monitor";
+    for (const std::string& movie : movies)
+        EXPECT_EQ(movie, "bstr " + FContentFolder + "sample.swf");
+    const std::vector<std::string> vars = PutsOf(170);
+    ASSERT_EQ(vars.size(), monitors);
+    EXPECT_EQ(vars.front(), "bstr a=1&b=2&mutonemode=normal") << "the content's variables come first";
+    EXPECT_EQ(PutsOf(106).front(), "bool -1") << "Loop";
+    EXPECT_TRUE(PutsOf(137).empty() || PutsOf(137).front() == "bstr showall") << "the default scale";
+
+    EXPECT_EQ(ReadFileBytes(FContentFolder + "sample.swf"), FMovie);
+    EXPECT_EQ(ReadFileBytes(FContentFolder + "notes.txt"), Bytes("hello")) << "stored folders are dropped";
+
+    MouseButton(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(FRunner.WaitForExit()) << "a click did not end it";
+    EXPECT_EQ(FRunner.ExitCode(), 0u);
+    ASSERT_TRUE(FStarter.WaitForExit());
+    EXPECT_FALSE(Exists(FContentFolder)) << "the temporary folder outlived the screensaver";
+    const std::vector<std::string> lines = RecordLines(FRecord);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find(" call 29 ") != std::string::npos; }),
+              static_cast<long>(monitors))
+        << "every movie is stopped";
+}
+
+TEST_F(E2EMovie, QuitCommandEndsRunMode) {
+    StartAndWaitForMovies();
+    const std::string staged = FTrigger + ".new";
+    WriteFileBytes(staged, Bytes("QUIT\n\n"));
+    ASSERT_TRUE(MoveFileA(staged.c_str(), FTrigger.c_str()));
+    ASSERT_TRUE(FRunner.WaitForExit()) << "\"quit\" did not end it";
+    EXPECT_EQ(FRunner.ExitCode(), 0u);
+    ASSERT_TRUE(FStarter.WaitForExit());
+    EXPECT_FALSE(Exists(FContentFolder));
+}
+
+} // namespace
