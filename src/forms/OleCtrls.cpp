@@ -44,13 +44,28 @@ private:
 
 EOleError::EOleError(const std::string& message, HRESULT errorCode) : Exception(message), FErrorCode(errorCode) {}
 
+// IDispatch without type information: the control calls the site's ambient properties and the event sink by
+// dispatch identifier only.
+class TDispatchByIdOnly : public IDispatch {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+};
+
 // The container side the control talks to: client site, in-place site and frame, and ambient properties. Its
 // back pointer is cleared when the control goes away, so late calls from the control find nothing to act on.
 class TOleControlSite : public IOleClientSite,
                         public IOleInPlaceSite,
                         public IOleInPlaceFrame,
                         public IOleControlSite,
-                        public IDispatch,
+                        public TDispatchByIdOnly,
                         private TRefCounted {
 public:
     explicit TOleControlSite(TOleControl* control) : FControl(control) {}
@@ -159,15 +174,6 @@ public:
 
     // IDispatch: the ambient properties. A control asks for a few; the ones that matter for a player that runs
     // unattended say "run, not design" and "no UI of our own".
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID dispId, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
@@ -199,7 +205,7 @@ private:
 };
 
 // The control's events arrive here and go on to the control's InvokeEvent.
-class TOleEventSink : public IDispatch, private TRefCounted {
+class TOleEventSink : public TDispatchByIdOnly, private TRefCounted {
 public:
     TOleEventSink(TOleControl* control, const IID& eventsId) : FControl(control), FEventsId(eventsId) {}
     void Detach() { FControl = nullptr; }
@@ -216,15 +222,6 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return DoAddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return DoRelease(); }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (count) *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID dispId, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
         if (result) VariantInit(result);
