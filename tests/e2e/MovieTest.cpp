@@ -45,7 +45,7 @@ protected:
         GetTempPathA(MAX_PATH, temp);
         FContentFolder = std::string(temp) + Guid + "\\";
         FMovie = BuildSWF(SimpleMovie(550, 400, 0x0000FF, false));
-        const std::vector<TStoreItem> items = {
+        FItems = {
             {"GUID", Bytes(Guid), true},
             {KeyName(TContentKey::MovieFileName), Bytes("sample.swf"), true},
             {KeyName(TContentKey::Loop), {1}, false},
@@ -56,17 +56,22 @@ protected:
             {KeyName(TContentKey::ExtraFileName, 0), Bytes("data\\notes.txt"), true},
             {KeyName(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
         };
-        std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
-        std::vector<uint8_t> store = BuildStore(items, 0x5A, static_cast<int64_t>(file.size()));
-        file.insert(file.end(), store.begin(), store.end());
         FScreenSaver = FFolder.Path() + "Sample.scr";
-        WriteFileBytes(FScreenSaver, file);
         FRecord = FFolder.Path() + "player.txt";
         FTrigger = FFolder.Path() + "trigger.txt";
     }
 
-    // Starts the packed screensaver with /s and waits until every movie control has its movie.
+    // Writes the screensaver with the store of FItems behind it.
+    void Pack() {
+        std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
+        std::vector<uint8_t> store = BuildStore(FItems, 0x5A, static_cast<int64_t>(file.size()));
+        file.insert(file.end(), store.begin(), store.end());
+        WriteFileBytes(FScreenSaver, file);
+    }
+
+    // Packs, starts the screensaver with /s and waits until every movie control has its movie.
     void StartAndWaitForMovies() {
+        Pack();
         FStarter = TChildProcess::Start(
             Quoted(FScreenSaver) + " /s",
             EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}, {"MUTONE_PLAYER_TRIGGER", FTrigger}}));
@@ -92,6 +97,7 @@ protected:
     TTempFolder FFolder;
     std::string FContentFolder, FScreenSaver, FRecord, FTrigger;
     std::vector<uint8_t> FMovie;
+    std::vector<TStoreItem> FItems;
     TChildProcess FStarter, FRunner;
 };
 
@@ -129,6 +135,37 @@ TEST_F(E2EMovie, QuitCommandEndsRunMode) {
     WriteFileBytes(staged, Bytes("QUIT\n\n"));
     ASSERT_TRUE(MoveFileA(staged.c_str(), FTrigger.c_str()));
     ASSERT_TRUE(FRunner.WaitForExit()) << "\"quit\" did not end it";
+    EXPECT_EQ(FRunner.ExitCode(), 0u);
+    ASSERT_TRUE(FStarter.WaitForExit());
+    EXPECT_FALSE(Exists(FContentFolder));
+}
+
+// The content can keep input from ending the screensaver and show the cursor; closing the form still ends it.
+TEST_F(E2EMovie, ContentThatKeepsInputFromEndingIt) {
+    FItems.push_back({KeyName(TContentKey::EndOnMouse), {0}, false});
+    FItems.push_back({KeyName(TContentKey::EndOnKey), {0}, false});
+    FItems.push_back({KeyName(TContentKey::ShowCursor), {1}, false});
+    StartAndWaitForMovies();
+    HWND form = nullptr;
+    for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))
+        if (WindowProcess(window) == FRunner.Pid() && IsWindowVisible(window)) form = window;
+    ASSERT_NE(form, nullptr);
+    if (GetForegroundWindow() != form) SetForegroundWindow(form);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == form; }, 2000));
+    CURSORINFO cursor{};
+    cursor.cbSize = sizeof cursor;
+    ASSERT_TRUE(GetCursorInfo(&cursor));
+    EXPECT_EQ(cursor.flags & CURSOR_SHOWING, DWORD{CURSOR_SHOWING}) << "the content asked for the cursor";
+
+    const RECT desk = VirtualScreen();
+    for (int move = 0; move < 6; ++move)
+        MoveMouseTo(desk.left + 100 + 50 * move, desk.top + 100 + 30 * move);
+    MouseButton(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    PressKey('A');
+    EXPECT_TRUE(FRunner.StaysUp()) << "input ended a screensaver whose content said it must not";
+
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(FRunner.WaitForExit());
     EXPECT_EQ(FRunner.ExitCode(), 0u);
     ASSERT_TRUE(FStarter.WaitForExit());
     EXPECT_FALSE(Exists(FContentFolder));
