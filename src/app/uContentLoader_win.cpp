@@ -13,11 +13,6 @@
 
 namespace {
 
-bool DirectoryExists(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t cut = path.find_last_of('\\');
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);

@@ -38,11 +38,6 @@ template <class TAction> bool Guarded(TAction action) {
     }
 }
 
-bool FolderExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode mode) {
@@ -138,7 +133,7 @@ void TfrmMain::ReleaseMovies() {
         // Only a folder inside the temporary directory is ever removed, whatever the content named.
         if (!TempFolder.empty() && PathIsInside(TempFilePath(""), TempFolder) && !IsRootPath(TempFolder)) {
             DeleteWithShell(TempFolder);
-            if (FolderExists(TempFolder)) RemoveDirectoryA(TempFolder.c_str());
+            if (DirectoryExists(TempFolder)) RemoveDirectoryA(TempFolder.c_str());
         }
         TempFolder.clear();
     } catch (...) {

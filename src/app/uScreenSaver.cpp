@@ -124,12 +124,7 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     if (Application) Application->ShowMainForm = false;
 
     // The Windows 9x screensaver password.
-    {
-        uint8_t value[4] = {};
-        uint32_t size = sizeof(value);
-        if (RegReadValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword", value, size))
-            FUsePassword = value[0] || value[1] || value[2] || value[3];
-    }
+    FUsePassword = ReadSmallRegistryValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveUsePassword") != 0;
 
     FSavedWndProc = FForm->WindowProc;
     FMoveCount = 0;

@@ -35,3 +35,5 @@ private:
 
 // True when a file (not a directory) of that name exists.
 bool FileExists(const std::string& fileName);
+// True when a directory of that name exists.
+bool DirectoryExists(const std::string& path);

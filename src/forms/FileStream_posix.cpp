@@ -57,3 +57,8 @@ bool FileExists(const std::string& fileName) {
     struct stat st;
     return ::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
