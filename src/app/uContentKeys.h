@@ -66,6 +66,14 @@ inline constexpr auto EndOnKey = EncipherConstant<"EndOnKey">();
 inline constexpr auto ShowCursor = EncipherConstant<"ShowCursor">();
 inline constexpr auto MonitorLayout = EncipherConstant<"MonitorLayout">();
 
+// The settings dialog's items.
+inline constexpr auto DialogCaption = EncipherConstant<"DialogCaption">();
+inline constexpr auto CopyrightText = EncipherConstant<"CopyrightText">();
+inline constexpr auto CopyrightLink = EncipherConstant<"CopyrightLink">();
+inline constexpr auto CloseButton = EncipherConstant<"CloseButton">();
+inline constexpr auto DialogPictureName = EncipherConstant<"DialogPictureName">();
+inline constexpr auto DialogPicture = EncipherConstant<"DialogPicture">();
+
 // The control's Scale value when the content asks for its movie to be stretched: the whole movie over the
 // whole screen, its aspect ratio given up, so no black bars remain and nothing is cut off.
 inline constexpr auto ScaleStretched = EncipherConstant<"exactfit">();
@@ -97,4 +105,26 @@ inline constexpr std::array<TContentKeyInfo, 18> ContentKeys = {{
 
 constexpr std::span<const TContentKeyInfo> ContentKeyTable() {
     return ContentKeys;
+}
+
+// The settings dialog's keys, tried after the ones above; the dialog applies them to itself.
+enum class TDialogKey : uint8_t { Caption, CopyrightText, CopyrightLink, CloseButton, PictureName, Picture };
+
+struct TDialogKeyInfo {
+    TDialogKey Role;
+    TValueKind Kind;
+    std::string_view Enciphered;
+};
+
+inline constexpr std::array<TDialogKeyInfo, 6> DialogKeys = {{
+    {TDialogKey::Caption, TValueKind::Text, content_keys::DialogCaption},
+    {TDialogKey::CopyrightText, TValueKind::Text, content_keys::CopyrightText},
+    {TDialogKey::CopyrightLink, TValueKind::Text, content_keys::CopyrightLink},
+    {TDialogKey::CloseButton, TValueKind::Flag, content_keys::CloseButton},
+    {TDialogKey::PictureName, TValueKind::Text, content_keys::DialogPictureName},
+    {TDialogKey::Picture, TValueKind::Blob, content_keys::DialogPicture},
+}};
+
+constexpr std::span<const TDialogKeyInfo> DialogKeyTable() {
+    return DialogKeys;
 }
