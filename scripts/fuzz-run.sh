@@ -7,7 +7,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 bin="$build/tests/fuzz"
 seconds=${FUZZ_SECONDS:-15}
-targets=(fuzz_store fuzz_peimage fuzz_inflate fuzz_swf)
+targets=(fuzz_store fuzz_peimage fuzz_inflate fuzz_swf fuzz_bmp)
 
 for t in "${targets[@]}" fuzz_seeds; do
   [ -x "$bin/$t" ] || { echo "fuzz-run: $bin/$t is missing; build the fuzz preset first" >&2; exit 2; }
@@ -29,7 +29,7 @@ export TMPDIR="$work"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-declare -A corpus_of=([fuzz_store]=store [fuzz_peimage]=peimage [fuzz_inflate]=inflate [fuzz_swf]=swf)
+declare -A corpus_of=([fuzz_store]=store [fuzz_peimage]=peimage [fuzz_inflate]=inflate [fuzz_swf]=swf [fuzz_bmp]=bmp)
 status=0
 for t in "${targets[@]}"; do
   name=${corpus_of[$t]}

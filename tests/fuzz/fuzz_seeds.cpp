@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets, all made with the project's own writers and zlib:
-//   fuzz_seeds OUTDIR  ->  OUTDIR/store, OUTDIR/peimage, OUTDIR/inflate, OUTDIR/swf
+//   fuzz_seeds OUTDIR  ->  OUTDIR/store, OUTDIR/peimage, OUTDIR/inflate, OUTDIR/swf, OUTDIR/bmp
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include "BMPBuilder.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
 #include "store/uExeAdder.h"
@@ -219,6 +220,53 @@ void SwfSeeds(TSeedWriter& out) {
     out.Add("header-only", Bytes{'F', 'W', 'S', 6, 8, 0, 0, 0});
 }
 
+void BmpSeeds(TSeedWriter& out) {
+    // 7 x 5: odd, so that every row is padded; a gradient of eight colours, so that indices and runs vary.
+    constexpr int32_t width = 7, height = 5;
+    const std::vector<uint32_t> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF,
+                                           0xFFFF00, 0x00FFFF, 0xFF00FF, 0xFFFFFF};
+    std::vector<uint32_t> pixels, twoTone;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            pixels.push_back(palette[(x + 2 * y) / 3 % 8]);
+            twoTone.push_back(palette[(x + y) % 2 ? 7 : 0]);
+        }
+    struct TKind {
+        const char* Name;
+        int BitCount;
+        uint32_t Compression;
+    };
+    const TKind kinds[] = {{"1", 1, 0},   {"4", 4, 0},   {"8", 8, 0},          {"16-555", 16, 0}, {"16-565", 16, 3},
+                           {"24", 24, 0}, {"32", 32, 0}, {"32-fields", 32, 3}, {"4-rle", 4, 2},   {"8-rle", 8, 1}};
+    for (const TKind& kind : kinds) {
+        const bool runLength = kind.Compression == 1 || kind.Compression == 2;
+        for (bool topDown : {false, true}) {
+            if (runLength && topDown) continue; // run-length bitmaps are bottom-up only
+            const std::vector<uint32_t>& image = kind.BitCount == 1 ? twoTone : pixels;
+            const std::vector<uint32_t> colours =
+                kind.BitCount == 1 ? std::vector<uint32_t>{0x000000, 0xFFFFFF} : palette;
+            TTestBitmap bitmap = MakeBitmap(image, width, height, kind.BitCount, topDown, kind.Compression, colours);
+            out.Add(std::string("bpp") + kind.Name + (topDown ? "-topdown" : ""), BuildBMP(bitmap));
+        }
+    }
+    TTestBitmap core = MakeBitmap(pixels, width, height, 8, false, 0, palette);
+    core.HeaderSize = 12;
+    out.Add("core-header", BuildBMP(core));
+    TTestBitmap v5 = MakeBitmap(pixels, width, height, 32, true, 3);
+    v5.HeaderSize = 124;
+    out.Add("v5-fields", BuildBMP(v5));
+    // Run-length records of every kind: absolute runs with padding, a delta, a run clipped at the right edge.
+    TTestBitmap records = MakeBitmap(std::vector<uint32_t>(width * height, 0), width, height, 8, false, 1, palette);
+    records.Bits = {0x00, 0x03, 1,    2,    3,    0x00, 0x09, 0x04, 0x00, 0x00, 0x00, 0x02, 0x02, 0x01,
+                    0x03, 0x05, 0x00, 0x00, 0x00, 0x05, 1,    2,    3,    4,    5,    0x00, 0x00, 0x01};
+    out.Add("rle8-records", BuildBMP(records));
+    records.BitCount = 4;
+    records.Compression = 2;
+    records.Palette.resize(16, 0x808080);
+    records.Bits = {0x00, 0x05, 0x12, 0x34, 0x50, 0x00, 0x04, 0x67, 0x00, 0x02, 0x01, 0x01, 0x0B, 0x1F, 0x00, 0x01};
+    out.Add("rle4-records", BuildBMP(records));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -227,12 +275,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate"), swf(root / "swf");
+    TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate"), swf(root / "swf"),
+        bmp(root / "bmp");
     StoreSeeds(store);
     ImageSeeds(image);
     InflateSeeds(inflate);
     SwfSeeds(swf);
-    std::printf("seeds: %d store, %d peimage, %d inflate, %d swf in %s\n", store.Count(), image.Count(),
-                inflate.Count(), swf.Count(), root.string().c_str());
+    BmpSeeds(bmp);
+    std::printf("seeds: %d store, %d peimage, %d inflate, %d swf, %d bmp in %s\n", store.Count(), image.Count(),
+                inflate.Count(), swf.Count(), bmp.Count(), root.string().c_str());
     return 0;
 }
