@@ -3,7 +3,6 @@
 #include "FlashControlFixture.h"
 
 #include "app/uMain.h"
-#include "flash/uShockwaveFlashEx.h"
 
 namespace {
 
