@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "flash/uShockwaveFlashEx.h"
 #include "forms/Forms.h"
 #include "support/uHandles.h"
 #include "uScreenSaver.h"
-
-class TShockwaveFlashEx;
 
 class TfrmMain : public TForm {
 public:
@@ -64,3 +63,12 @@ std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode m
 
 // Masks every floating-point exception, as the Flash control expects of its host.
 void SetFloatingPointControlWord();
+
+// The messages a movie control of the given mode keeps from the control: the right button press unless right
+// clicks are allowed, and outside run mode every mouse, keyboard, tablet and pen message.
+std::vector<uint32_t> MovieBlockedMessages(TScreenSaverMode mode, bool allowRightClick);
+
+// Creates one movie control owned and parented by the main form, appends it to MovieControls, hands its FSCommand
+// events to onFSCommand and, for controls of version 8.0 or later, lifts the local security sandbox. Raises
+// EOleError when the control cannot be created; the event assignment and the version-dependent call fail silently.
+TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSCommand);

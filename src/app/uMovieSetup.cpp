@@ -1,12 +1,11 @@
-// The main form's movies: their set-up while the form is created, the movie assignment when it is shown, the
-// forwarding of keys and clicks, the movie's "quit" command and the tear-down.
+// The main form's movies: their creation and set-up while the form is created, the movie assignment when it is
+// shown, the forwarding of keys and clicks, the movie's "quit" command and the tear-down.
 #include <windows.h>
 
 #include <algorithm>
 
 #include "flash/uFlashUtils.h"
 #include "forms/FileStream.h"
-#include "flash/uShockwaveFlashEx.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
@@ -44,6 +43,38 @@ std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode m
     std::string modeText = mode == ssmPreview ? "preview" : mode == ssmRun ? "normal" : "";
     std::string vars = "mutonemode=" + modeText;
     return extraFlashVars.empty() ? vars : extraFlashVars + "&" + vars;
+}
+
+std::vector<uint32_t> MovieBlockedMessages(TScreenSaverMode mode, bool allowRightClick) {
+    std::vector<uint32_t> blocked;
+    if (!allowRightClick) blocked.push_back(WM_RBUTTONDOWN);
+    if (mode != ssmRun) {
+        // Mouse, keyboard, tablet and pen messages.
+        static const std::pair<uint32_t, uint32_t> ranges[] = {
+            {0x200, 0x20A}, {0x100, 0x108}, {0x2C0, 0x2DF}, {0x380, 0x38F}};
+        for (const auto& [first, last] : ranges)
+            for (uint32_t msg = first; msg <= last; ++msg)
+                blocked.push_back(msg);
+    }
+    return blocked;
+}
+
+TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSCommand) {
+    // The control's filter needs these facts of the form before the control receives its first message.
+    auto* control =
+        new TShockwaveFlashEx(&form, form.Handle(), form.ScreenSaver->Mode() == ssmPreview, form.ThrottlePreview);
+    form.MovieControls.push_back(control);
+    try {
+        control->OnFSCommand = std::move(onFSCommand);
+    } catch (...) {
+    }
+    try {
+        if (IsFlashVersionAtLeast("8.0")) control->DisableLocalSecurity();
+    } catch (...) {
+    }
+    control->FBlockedMessages = MovieBlockedMessages(form.ScreenSaver->Mode(), form.AllowRightClick);
+    control->SetParent(&form);
+    return control;
 }
 
 bool TfrmMain::SetUpMovies() {

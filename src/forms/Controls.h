@@ -65,7 +65,7 @@ public:
     int Height() const { return FHeight; }
     int ClientWidth();
     int ClientHeight();
-    void SetBounds(int left, int top, int width, int height);
+    virtual void SetBounds(int left, int top, int width, int height);
 
     bool Visible() const { return FVisible; }
     virtual void SetVisible(bool value);

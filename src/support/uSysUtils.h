@@ -60,6 +60,11 @@ std::string RegReadDefaultString(HKEY root, const std::string& keyPath);
 // The program that opens files of the extension ("htm" or ".htm"), in double quotes; empty when none is registered.
 std::string GetShellOpenCommand(const std::string& extension);
 
+// The folder part of a path, up to and including its last backslash (empty when it has none), and the rest.
+// Double-byte characters of the system code page whose second byte is a backslash are not taken for one.
+std::string ExtractFilePath(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+
 // The user's temporary directory with a trailing backslash, followed by name. Empty when the system has no
 // temporary directory to give, so that nothing is ever placed relative to the current directory or drive root.
 std::string TempFilePath(const std::string& name);

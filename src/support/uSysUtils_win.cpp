@@ -21,6 +21,17 @@ size_t LastCharStart(const std::string& text) {
     return last;
 }
 
+size_t LastBackslash(const std::string& text) {
+    size_t found = std::string::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\')
+            found = i;
+        else if (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size())
+            ++i;
+    }
+    return found;
+}
+
 bool EndsWithBackslash(const std::string& text) {
     size_t last = LastCharStart(text);
     return last != std::string::npos && last == text.size() - 1 && text[last] == '\\';
@@ -94,6 +105,16 @@ std::string GetShellOpenCommand(const std::string& extension) {
     std::string command = RegReadDefaultString(HKEY_CLASSES_ROOT, typeName + "\\shell\\open\\command");
     if (command.empty()) return {};
     return ExtractOpenCommandProgram(command);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    const size_t at = LastBackslash(path);
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    const size_t at = LastBackslash(path);
+    return at == std::string::npos ? path : path.substr(at + 1);
 }
 
 std::string TempFilePath(const std::string& name) {

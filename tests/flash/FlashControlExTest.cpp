@@ -3,24 +3,8 @@
 #include "FlashControlFixture.h"
 
 #include "app/uMain.h"
-#include "flash/uShockwaveFlashEx.h"
 
 namespace {
-
-// Dispatches this thread's messages until `count` timer messages of `window` have gone through the loop.
-bool DispatchTimerMessages(HWND window, int count) {
-    int seen = 0;
-    for (int i = 0; i < 1000 && seen < count; ++i) {
-        MSG msg;
-        while (seen < count && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_TIMER && msg.hwnd == window) ++seen;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (seen < count) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return seen >= count;
-}
 
 bool IsInputMessage(uint32_t msg) {
     return (msg >= 0x200 && msg <= 0x20A) || (msg >= 0x100 && msg <= 0x108) || (msg >= 0x2C0 && msg <= 0x2DF) ||

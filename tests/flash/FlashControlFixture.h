@@ -47,6 +47,21 @@ inline bool PumpUntil(const std::function<bool()>& done) {
     return done();
 }
 
+// Dispatches this thread's messages until `count` timer messages of `window` have gone through the loop.
+inline bool DispatchTimerMessages(HWND window, int count) {
+    int seen = 0;
+    for (int i = 0; i < 1000 && seen < count; ++i) {
+        MSG msg;
+        while (seen < count && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER && msg.hwnd == window) ++seen;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (seen < count) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return seen >= count;
+}
+
 class FlashControlTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -186,6 +186,24 @@ std::string EnsureBackslash(std::string path) {
     return path;
 }
 
+TEST(SupportPaths, FolderAndNameSplitAtTheLastBackslash) {
+    struct TCase {
+        const char* Path;
+        const char* Folder;
+        const char* Name;
+    } const rows[] = {
+        {"C:\\Temp\\movie.swf", "C:\\Temp\\", "movie.swf"},
+        {"movie.swf", "", "movie.swf"},
+        {"C:\\Temp\\", "C:\\Temp\\", ""},
+        {"\\\\server\\share\\a", "\\\\server\\share\\", "a"},
+        {"", "", ""},
+    };
+    for (const TCase& row : rows) {
+        EXPECT_EQ(ExtractFilePath(row.Path), row.Folder) << row.Path;
+        EXPECT_EQ(ExtractFileName(row.Path), row.Name) << row.Path;
+    }
+}
+
 TEST(SupportTempFiles, TempFilePathIsTheTemporaryDirectory) {
     std::string folder = TempFilePath("");
     ASSERT_FALSE(folder.empty());
