@@ -13,14 +13,6 @@ std::wstring ArgumentText(VARIANT& argument) {
 }
 } // namespace
 
-std::wstring AnsiToWide(const std::string& text) {
-    if (text.empty()) return {};
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-    return result;
-}
-
 TShockwaveFlash::TShockwaveFlash(TComponent* owner)
     : TOleControl(owner, CLASS_ShockwaveFlash, DIID__IShockwaveFlashEvents) {}
 

@@ -67,6 +67,3 @@ protected:
 private:
     void CallSlot(int slot, const char* name);
 };
-
-// The ANSI code page's text as a wide string.
-std::wstring AnsiToWide(const std::string& text);

@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Components.h"
+#include "Graphics.h"
 #include "SysUtils.h"
 
 struct TMessage {
@@ -18,22 +20,34 @@ struct TMessage {
 
 using TWndMethod = std::function<void(TMessage&)>;
 
-using TColor = uint32_t; // 0x00BBGGRR
-inline constexpr TColor clBlack = 0x000000;
-inline constexpr TColor clWhite = 0xFFFFFF;
-inline constexpr TColor clBtnFace = 0x80000000 | COLOR_BTNFACE; // a system colour, resolved when painting
+// A WM_COMMAND from a control's window, handed back to that control by its parent.
+inline constexpr UINT CN_COMMAND = 0xBC00 + WM_COMMAND;
 
-COLORREF ColorToRGB(TColor color);
+// Text in the ANSI code page to wide characters and back.
+std::wstring AnsiToWide(const std::string& text);
+std::string WideToAnsi(const std::wstring& text);
+
+// True when key is the accelerator of caption: the character after its single ampersand ("&&" shows one),
+// compared without regard to case.
+bool IsAccel(wchar_t key, const std::wstring& caption);
 
 enum class TAlign { alNone, alClient };
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
+using TCursor = int;
+inline constexpr TCursor crDefault = 0; // the window class's cursor
+inline constexpr TCursor crArrow = -2;
+inline constexpr TCursor crHandPoint = -21;
 
 struct TCreateParams {
-    std::string Caption;
+    std::wstring Caption;
     DWORD Style = 0;
     DWORD ExStyle = 0;
     int X = 0, Y = 0, Width = 0, Height = 0;
     HWND WndParent = nullptr;
     std::string WinClassName;
+    // A system class (BUTTON) whose behaviour the window class takes over, its procedure becoming the default one.
+    std::string SuperClassName;
     UINT ClassStyle = CS_DBLCLKS;
     HBRUSH Background = nullptr;
 };
@@ -49,6 +63,8 @@ public:
     HWND Handle();
     bool HandleAllocated() const { return FHandle != nullptr; }
     void HandleNeeded() { Handle(); }
+    // The control whose window this is, if any.
+    static TWinControl* FindControl(HWND window);
 
     // Every message of the window passes through WindowProc; components may replace it and must restore
     // the value they found. It starts as WndProc.
@@ -66,6 +82,8 @@ public:
     int ClientWidth();
     int ClientHeight();
     virtual void SetBounds(int left, int top, int width, int height);
+    // Sizes the window so that its client area, inside whatever frame it has, is width x height.
+    void SetClientSize(int width, int height);
 
     bool Visible() const { return FVisible; }
     virtual void SetVisible(bool value);
@@ -77,14 +95,54 @@ public:
     // A foreign window to live in (the preview window); makes the control a child window of it.
     HWND ParentWindow() const { return FParentWindow; }
     void SetParentWindow(HWND window);
+    // The windowed children, in the order they were given this parent.
+    size_t ControlCount() const { return FControls.size(); }
+    TWinControl* Controls(size_t index) const { return FControls[index]; }
 
     TAlign Align() const { return FAlign; }
     void SetAlign(TAlign align);
 
-    const std::string& Caption() const { return FCaption; }
+    // Captions are kept in wide characters: an ANSI caption is converted from the system code page, a wide one
+    // (a fixed Japanese text) is shown as it is whatever that code page.
+    std::string Caption() const { return WideToAnsi(FCaption); }
+    const std::wstring& WideCaption() const { return FCaption; }
     void SetCaption(const std::string& caption);
+    void SetCaption(const std::wstring& caption);
+    // The background colour; until it is set, a child paints with its parent's.
     TColor Color() const { return FColor; }
     void SetColor(TColor color);
+    // The font of the control's text; until it is changed, a child follows its parent's font.
+    TFont& Font() { return FFont; }
+    bool ParentFont() const { return FParentFont; }
+    void SetParentFont(bool value);
+
+    TCursor Cursor() const { return FCursor; }
+    void SetCursor(TCursor cursor);
+
+    // Keyboard focus: the tab stops of a form in tab order, each parent's children in their own order.
+    bool TabStop() const { return FTabStop; }
+    void SetTabStop(bool value);
+    int TabOrder() const;
+    void SetTabOrder(int order);
+    // Every windowed descendant, each before its own children, each parent's children in tab order.
+    void GetTabOrderList(std::vector<TWinControl*>& list) const;
+    bool CanFocus() const;
+    bool Focused() const;
+    void SetFocus();
+
+    // Marks the whole client area for repainting.
+    void Invalidate();
+
+    TNotifyEvent OnClick;
+    TNotifyEvent OnMouseEnter;
+    TNotifyEvent OnMouseLeave;
+    // Runs OnClick. A control that captures the mouse clicks itself when the left button is released over it.
+    virtual void Click();
+
+    // A key a form offers its controls before it is dispatched: Enter, Esc (focused: this control has the focus);
+    // a character, with or without Alt, for accelerators. True when the control acted on it.
+    virtual bool DialogKey(WORD key, bool focused);
+    virtual bool DialogChar(wchar_t key);
 
 protected:
     virtual void CreateParams(TCreateParams& params);
@@ -96,18 +154,48 @@ protected:
     static LRESULT CALLBACK InitWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
+    // Notifications after the font or the caption changed, and after the mouse entered or left the window (the
+    // leave also while the mouse is captured) and mouse buttons went down or up over it (x, y: client coordinates).
+    virtual void FontChanged();
+    virtual void CaptionChanged() {}
+    virtual void MouseEnter();
+    virtual void MouseLeave();
+    virtual void MouseDown(TMouseButton button, int x, int y);
+    virtual void MouseUp(TMouseButton button, int x, int y);
+    bool MouseInControl() const { return FMouseInControl; }
+    // The colour the background is painted with: the control's own once set, else its parent's.
+    TColor BackgroundColor() const;
+
     HWND FHandle = nullptr;
-    WNDPROC FDefWndProc = DefWindowProcA; // the class procedure of a subclassed standard control
+    WNDPROC FDefWndProc = DefWindowProcW; // the class procedure of a subclassed standard control
     int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
     bool FVisible = false;
     bool FEnabled = true;
     TWinControl* FParent = nullptr;
     std::vector<TWinControl*> FControls;
+    std::vector<TWinControl*> FTabList;
     HWND FParentWindow = nullptr;
     TAlign FAlign = TAlign::alNone;
-    std::string FCaption;
+    std::wstring FCaption;
     TColor FColor = clBtnFace;
+    bool FParentColor = true;
+    // The left button captures the mouse, and its release over the control clicks it.
+    bool FCaptureMouse = false;
+    // Enter and leave are tracked even when nobody listens to OnMouseEnter and OnMouseLeave.
+    bool FTrackMouse = false;
 
 private:
     void UpdateBoundsFromWindow();
+    void ParentFontChanged();
+    void UpdateMouseInControl(POINT screen);
+    bool OverControl(POINT screen) const;
+    void HandleMouseButton(TMessage& message);
+
+    TFont FFont;
+    bool FParentFont = true;
+    bool FTakingParentFont = false;
+    TCursor FCursor = crDefault;
+    bool FTabStop = false;
+    bool FMouseInControl = false;
+    bool FClicking = false;
 };

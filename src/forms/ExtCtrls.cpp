@@ -53,3 +53,66 @@ LRESULT CALLBACK TTimer::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     }
     return 0;
 }
+
+// --- TImage ---
+
+TImage::TImage(TComponent* owner) : TWinControl(owner) {
+    FVisible = true;
+    FCaptureMouse = true;
+    FTrackMouse = true;
+    SetBounds(0, 0, 105, 105);
+    FPicture.OnChange = [this](TObject*) { PictureChanged(); };
+}
+
+void TImage::SetAutoSize(bool value) {
+    FAutoSize = value;
+    if (value) PictureChanged();
+}
+
+void TImage::SetStretch(bool value) {
+    if (value == FStretch) return;
+    FStretch = value;
+    Invalidate();
+}
+
+void TImage::PictureChanged() {
+    if (FAutoSize && !FPicture.Empty()) SetBounds(FLeft, FTop, FPicture.Width(), FPicture.Height());
+    Invalidate();
+}
+
+void TImage::Paint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(FHandle, &paint);
+    RECT client;
+    GetClientRect(FHandle, &client);
+    TCanvas canvas(dc);
+    RECT covered{0, 0, 0, 0};
+    if (!FPicture.Empty()) {
+        if (FStretch) {
+            canvas.StretchDraw(client, FPicture.Bitmap());
+            covered = client;
+        } else {
+            canvas.Draw(0, 0, FPicture.Bitmap());
+            covered = {0, 0, FPicture.Width(), FPicture.Height()};
+        }
+    }
+    // Only what the picture leaves free gets the background, so that the picture does not flicker.
+    ExcludeClipRect(dc, covered.left, covered.top, covered.right, covered.bottom);
+    TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
+    FillRect(dc, &client, brush.get());
+    EndPaint(FHandle, &paint);
+}
+
+void TImage::WndProc(TMessage& message) {
+    switch (message.Msg) {
+    case WM_ERASEBKGND:
+        message.Result = 1;
+        return;
+    case WM_PAINT:
+        Paint();
+        message.Result = 0;
+        return;
+    default:
+        TWinControl::WndProc(message);
+    }
+}

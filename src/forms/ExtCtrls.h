@@ -1,9 +1,13 @@
-// The main-thread timer: ticks arrive as WM_TIMER messages of a hidden window of its own.
+// The main-thread timer, and the picture control.
 #pragma once
 
 #include <windows.h>
 
 #include "Components.h"
+#include "Controls.h"
+#include "Graphics.h"
+
+// Ticks arrive as WM_TIMER messages of a hidden window of its own.
 
 class TTimer : public TComponent {
 public:
@@ -23,4 +27,31 @@ private:
     HWND FWindow = nullptr;
     bool FEnabled = true;
     unsigned FInterval = 1000;
+};
+
+// Shows a picture at its top-left corner or scaled into the control; the left button captures the mouse and
+// releasing it over the control clicks it.
+class TImage : public TWinControl {
+public:
+    explicit TImage(TComponent* owner);
+    std::string ClassName() const override { return "TImage"; }
+
+    TPicture& Picture() { return FPicture; }
+    // On: the control takes its picture's size whenever the picture changes; an empty picture keeps the size.
+    bool AutoSize() const { return FAutoSize; }
+    void SetAutoSize(bool value);
+    // On: the picture is scaled into the whole client area.
+    bool Stretch() const { return FStretch; }
+    void SetStretch(bool value);
+
+protected:
+    void WndProc(TMessage& message) override;
+
+private:
+    void PictureChanged();
+    void Paint();
+
+    TPicture FPicture;
+    bool FAutoSize = false;
+    bool FStretch = false;
 };

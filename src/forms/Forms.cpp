@@ -27,6 +27,12 @@ void SwitchOffErrorMessages() {
 
 // --- TCustomForm ---
 
+TCustomForm* GetParentForm(TWinControl* control) {
+    while (control && control->Parent())
+        control = control->Parent();
+    return dynamic_cast<TCustomForm*>(control);
+}
+
 TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
     SetLoading();
     if (Application) Application->FForms.push_back(this);
@@ -231,8 +237,108 @@ void TCustomForm::WndProc(TMessage& message) {
         Close(); // the window itself stays; its owner destroys it with the form
         message.Result = 0;
         return;
+    case WM_ACTIVATE:
+        if (LOWORD(message.WParam) == WA_INACTIVE)
+            if (TWinControl* focused = FocusedControl()) FActiveControl = focused;
+        TWinControl::WndProc(message);
+        return;
+    case WM_SETFOCUS:
+        // Activation focuses the form's own window; the focus belongs to its control.
+        TWinControl::WndProc(message);
+        if (FActiveControl && FActiveControl->CanFocus())
+            FActiveControl->SetFocus();
+        else
+            SelectNext(true);
+        return;
     default:
         TWinControl::WndProc(message);
+    }
+}
+
+namespace {
+void CollectShown(TWinControl* parent, std::vector<TWinControl*>& controls) {
+    for (size_t i = 0; i < parent->ControlCount(); ++i) {
+        TWinControl* control = parent->Controls(i);
+        if (!control->Visible() || !control->Enabled()) continue;
+        controls.push_back(control);
+        CollectShown(control, controls);
+    }
+}
+
+} // namespace
+
+std::vector<TWinControl*> TCustomForm::TabStops() const {
+    std::vector<TWinControl*> stops;
+    GetTabOrderList(stops);
+    std::erase_if(stops, [](TWinControl* control) {
+        return !control->TabStop() || !control->CanFocus() || !control->HandleAllocated();
+    });
+    return stops;
+}
+
+TWinControl* TCustomForm::FocusedControl() const {
+    TWinControl* focused = FindControl(GetFocus());
+    for (TWinControl* control = focused; control; control = control->Parent())
+        if (control == this) return focused != this ? focused : nullptr;
+    return nullptr;
+}
+
+TWinControl* TCustomForm::ActiveControl() const {
+    if (TWinControl* focused = FocusedControl()) return focused;
+    return FActiveControl;
+}
+
+void TCustomForm::SetActiveControl(TWinControl* control) {
+    FActiveControl = control;
+    if (control && HandleAllocated() && GetActiveWindow() == FHandle && control->CanFocus()) control->SetFocus();
+}
+
+bool TCustomForm::SelectNext(bool forward) {
+    const std::vector<TWinControl*> stops = TabStops();
+    if (stops.empty()) return false;
+    const auto current = std::find(stops.begin(), stops.end(), FocusedControl());
+    size_t next = 0;
+    if (current != stops.end()) {
+        const size_t at = static_cast<size_t>(current - stops.begin());
+        next = forward ? (at + 1) % stops.size() : (at + stops.size() - 1) % stops.size();
+    } else if (!forward) {
+        next = stops.size() - 1;
+    }
+    FActiveControl = stops[next];
+    stops[next]->SetFocus();
+    return true;
+}
+
+bool TCustomForm::HandleDialogMessage(const MSG& msg) {
+    if (!HandleAllocated() || !IsWindowEnabled(FHandle)) return false;
+    TWinControl* focused = FocusedControl();
+    std::vector<TWinControl*> controls;
+    CollectShown(this, controls);
+    // The focused control is asked first: a focused button takes Enter before the default button does.
+    if (focused) {
+        controls.erase(std::remove(controls.begin(), controls.end(), focused), controls.end());
+        controls.insert(controls.begin(), focused);
+    }
+    switch (msg.message) {
+    case WM_KEYDOWN:
+        if (msg.wParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0)
+            return SelectNext(GetKeyState(VK_SHIFT) >= 0);
+        if (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE) {
+            for (TWinControl* control : controls)
+                if (control->DialogKey(static_cast<WORD>(msg.wParam), control == focused)) return true;
+        }
+        return false;
+    case WM_CHAR:
+        if (focused && (SendMessageW(focused->Handle(), WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg)) &
+                        (DLGC_WANTCHARS | DLGC_WANTALLKEYS)))
+            return false;
+        [[fallthrough]];
+    case WM_SYSCHAR:
+        for (TWinControl* control : controls)
+            if (control->DialogChar(static_cast<wchar_t>(msg.wParam))) return true;
+        return false;
+    default:
+        return false;
     }
 }
 
@@ -281,14 +387,22 @@ TCustomForm* TApplication::ActiveForm() const {
     return nullptr;
 }
 
+bool TApplication::IsDialogKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN && msg.message != WM_CHAR && msg.message != WM_SYSCHAR) return false;
+    auto* form = dynamic_cast<TCustomForm*>(TWinControl::FindControl(GetAncestor(msg.hwnd, GA_ROOT)));
+    return form && form->HandleDialogMessage(msg);
+}
+
 bool TApplication::ProcessMessage(MSG& msg) {
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    // Wide throughout, so that characters reach the forms' wide windows whatever the code page.
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
     if (msg.message == WM_QUIT) {
         FTerminated = true;
         return true;
     }
+    if (IsDialogKey(msg)) return true;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
     return true;
 }
 

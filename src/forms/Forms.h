@@ -37,6 +37,18 @@ public:
     int ModalResult() const { return FModalResult; }
     void SetModalResult(int result) { FModalResult = result; }
 
+    // The control that has (or, while the form is inactive, last had) the focus; the first tab stop gets it when
+    // the form is activated without one.
+    TWinControl* ActiveControl() const;
+    void SetActiveControl(TWinControl* control);
+    // Moves the focus to the next (or previous) tab stop after the focused control, wrapping around; false when
+    // the form has no tab stop that can take it.
+    bool SelectNext(bool forward);
+    // The keys a dialog takes before its controls see them: Tab and Shift+Tab move the focus, Enter and Esc go to
+    // the focused control and then to the others (the default and cancel buttons), a character with Alt, or one
+    // that the focused control does not want, goes to the control with that accelerator. True when it was used.
+    bool HandleDialogMessage(const MSG& msg);
+
     // Runs the loaded notifications of the form and its components, then OnCreate, then a noted show.
     void EndCreate();
     bool Creating() const { return FCreating; }
@@ -55,6 +67,11 @@ protected:
 private:
     DWORD BorderStyleBits(DWORD& exStyle) const;
     void ApplyBorderStyle();
+    // The form's tab stops that can take the focus, in tab order.
+    std::vector<TWinControl*> TabStops() const;
+    // The focused window's control when it belongs to this form.
+    TWinControl* FocusedControl() const;
+    TWinControl* FActiveControl = nullptr;
 
     TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
     unsigned FBorderIcons = biSystemMenu | biMinimize | biMaximize;
@@ -64,6 +81,9 @@ private:
     int FModalResult = mrNone;
     bool FDestroyFired = false;
 };
+
+// The form a control sits on, or null.
+TCustomForm* GetParentForm(TWinControl* control);
 
 class TForm : public TCustomForm {
 public:
@@ -117,6 +137,8 @@ public:
 private:
     friend class TCustomForm;
     bool ProcessMessage(MSG& msg);
+    // Offers a key message to the form it is meant for, as a dialog would take it.
+    static bool IsDialogKey(const MSG& msg);
     void Idle();
     static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
