@@ -77,6 +77,9 @@ public:
     // A foreign window to live in (the preview window); makes the control a child window of it.
     HWND ParentWindow() const { return FParentWindow; }
     void SetParentWindow(HWND window);
+    // The windowed children, in the order they were given this parent.
+    size_t ControlCount() const { return FControls.size(); }
+    TWinControl* Controls(size_t index) const { return FControls[index]; }
 
     TAlign Align() const { return FAlign; }
     void SetAlign(TAlign align);
