@@ -8,14 +8,9 @@
 
 #include "forms/Forms.h"
 #include "ui/uAltFixOnVista.h"
+#include "win/WinProcess.h"
 
 namespace {
-
-std::string TestDirectory() {
-    char path[MAX_PATH];
-    std::string text(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    return text.substr(0, text.find_last_of('\\') + 1);
-}
 
 class TTestForm : public TForm {
 public:
@@ -116,16 +111,10 @@ DWORD RunProbe(const char* version) {
             RegCloseKey(key);
         }
     }
-    std::string commandLine = "\"" + TestDirectory() + "ui_altfix_probe.exe\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
     DWORD code = 0xFFFFFFFF;
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 30000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    try {
+        code = RunAndCapture(Quoted(ExeDirectory() + "ui_altfix_probe.exe")).ExitCode;
+    } catch (const std::exception&) {
     }
     if (version) RegDeleteTreeA(HKEY_CURRENT_USER, appKey);
     return code;

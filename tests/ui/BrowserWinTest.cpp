@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ui/uBrowser.h"
+#include "win/WinProcess.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ const char kClientName[] = "MutoneTestBrowser";
 const char kHtmKey[] = "Software\\Classes\\.htm";
 const char kHtmType[] = "MutoneTest.htmfile";
 const char kHttpCommandKey[] = "Software\\Classes\\http\\shell\\open\\command";
-
-std::string TestDirectory() {
-    char path[MAX_PATH];
-    std::string text(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    return text.substr(0, text.find_last_of('\\') + 1);
-}
 
 // A key's default value for the length of a test: set to a text or removed, and put back as it was afterwards
 // (a key that did not exist is deleted again, with what the test put below it).
@@ -93,7 +88,7 @@ protected:
         RecordPath = std::string(temp) + "mutone_browser_record." + std::to_string(GetCurrentProcessId());
         DeleteFileA(RecordPath.c_str());
         SetEnvironmentVariableA("MUTONE_BROWSER_RECORD", RecordPath.c_str());
-        Recorder = TestDirectory() + "ui_browser_recorder.exe";
+        Recorder = ExeDirectory() + "ui_browser_recorder.exe";
         // Nothing of the prefix's own: each test says what is registered.
         Keep(HKEY_LOCAL_MACHINE, kClientsKey, std::nullopt);
         Keep(HKEY_CURRENT_USER, kClientsKey, std::nullopt);
@@ -156,7 +151,7 @@ TEST_F(BrowserWinTest, TheUsersClientNameTakesTheMachinesCommand) {
 }
 
 TEST_F(BrowserWinTest, WithoutAClientTheHtmProgramIsUsedAlsoFromAFolderWithADash) {
-    const std::string folder = TestDirectory() + "Stand-in Browser";
+    const std::string folder = ExeDirectory() + "Stand-in Browser";
     const std::string program = folder + "\\recorder.exe";
     CreateDirectoryA(folder.c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(Recorder.c_str(), program.c_str(), FALSE));
@@ -174,12 +169,12 @@ TEST_F(BrowserWinTest, WithoutAClientTheHtmProgramIsUsedAlsoFromAFolderWithADash
 }
 
 TEST_F(BrowserWinTest, EnvironmentReferencesInTheCommandAreExpanded) {
-    SetEnvironmentVariableA("MUTONE_BROWSER_DIR", TestDirectory().c_str());
+    SetEnvironmentVariableA("MUTONE_BROWSER_DIR", ExeDirectory().c_str());
     Keep(HKEY_LOCAL_MACHINE, kClientsKey, std::string(kClientName));
     RegisterClient(HKEY_LOCAL_MACHINE, "\"%MUTONE_BROWSER_DIR%ui_browser_recorder.exe\" %1");
     EXPECT_EQ(GetDefaultBrowserCommand(), Recorder);
     // One that does not fit the command's 260 characters counts as none.
-    SetEnvironmentVariableA("MUTONE_BROWSER_DIR", (TestDirectory() + std::string(300, 'x') + "\\").c_str());
+    SetEnvironmentVariableA("MUTONE_BROWSER_DIR", (ExeDirectory() + std::string(300, 'x') + "\\").c_str());
     EXPECT_EQ(GetDefaultBrowserCommand(), "");
     SetEnvironmentVariableA("MUTONE_BROWSER_DIR", nullptr);
 }
