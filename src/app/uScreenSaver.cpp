@@ -12,13 +12,6 @@
 
 namespace {
 
-struct THookTraits {
-    using Type = HHOOK;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type hook) { UnhookWindowsHookEx(hook); }
-};
-using UniqueHHook = TUniqueResource<THookTraits>;
-
 // The hook procedures reach the component through these.
 TScreenSaver* CurrentScreenSaver = nullptr;
 UniqueHHook MouseHook;
@@ -35,16 +28,6 @@ RECT VirtualDesktop() {
     int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
     int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
     return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-}
-
-// The Windows 9x password services are system libraries: they are loaded from the system folder by full path,
-// never through the search path, where a planted library of the same name beside the program would win.
-UniqueHModule LoadSystemLibrary(const char* name) {
-    char folder[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return UniqueHModule();
-    std::string path = std::string(folder) + "\\" + name;
-    return UniqueHModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void ShowErrorMessage(const wchar_t* text) {

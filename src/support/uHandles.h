@@ -65,10 +65,21 @@ struct THModuleTraits {
     static void Close(Type module);
 };
 
+struct THHookTraits {
+    using Type = HHOOK;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type hook);
+};
+
 using UniqueHandle = TUniqueResource<THandleTraits>;
 using UniqueFileHandle = TUniqueResource<TFileHandleTraits>;
 using UniqueMutex = TUniqueResource<TMutexTraits>;
 using UniqueHKey = TUniqueResource<THKeyTraits>;
 using UniqueHModule = TUniqueResource<THModuleTraits>;
+using UniqueHHook = TUniqueResource<THHookTraits>;
+
+// A library of the system folder, loaded by full path: never through the search path, where a planted library of
+// the same name beside the program would win. Empty when it cannot be loaded.
+UniqueHModule LoadSystemLibrary(const char* name);
 
 #endif

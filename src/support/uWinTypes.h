@@ -10,4 +10,6 @@ typedef struct HWND__* HWND;
 struct HINSTANCE__;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+struct HHOOK__;
+typedef struct HHOOK__* HHOOK;
 #endif
