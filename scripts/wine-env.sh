@@ -221,12 +221,16 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 # The Japanese faces the program asks for by name are not installed here: Wine shows Debian's IPA Gothic fonts in
 # their place (fonts-ipafont-gothic), so that screenshots show Japanese captions instead of boxes. A UTF-16 file,
 # because the command line would pass the names through the Unix locale.
+# There is no window manager to draw title bars either: Wine draws them itself, so that a captioned window's
+# close box is on the screen and can be clicked.
 {
     printf '\xff\xfe'
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n"ＭＳ ゴシック"="IPAGothic"\r\n' |
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"ＭＳ Ｐゴシック"="IPAPGothic"' '"ＭＳ ゴシック"="IPAGothic"' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Decorated"="N"' |
         iconv -f UTF-8 -t UTF-16LE
-} >"$run_dir/fonts.reg" && wine reg import "Z:${run_dir//\//\\}\\fonts.reg" </dev/null >/dev/null 2>&1 {lockfd}>&- ||
-    fail_setup "cannot map the Japanese font names"
+} >"$run_dir/settings.reg" && wine reg import "Z:${run_dir//\//\\}\\settings.reg" </dev/null >/dev/null 2>&1 {lockfd}>&- ||
+    fail_setup "cannot import the prefix settings"
 wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 {lockfd}>&- || fail_setup "the warm-up program failed"
 
 tenths=$((($(now_ms) - started_ms + 50) / 100))

@@ -1,5 +1,4 @@
-// Forms, the application loop and the main-thread timer under Wine. Test forms are borderless: Wine without a
-// window manager spends about two seconds hiding each captioned window.
+// Forms, the application loop and the main-thread timer under Wine.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,46 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "FormsFixture.h"
 #include "forms/ExtCtrls.h"
-#include "forms/Forms.h"
 
 namespace {
-
-class FormsTest : public ::testing::Test {
-protected:
-    void SetUp() override { InitApplication(); }
-    void TearDown() override {
-        DoneApplication();
-        // A quit message or a stray tick must not reach the next test of this process.
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-    }
-};
-
-class TPlainForm : public TForm {
-public:
-    explicit TPlainForm(TComponent* owner) : TForm(owner) {
-        SetBorderStyle(TFormBorderStyle::bsNone);
-        SetBounds(10, 10, 200, 150);
-    }
-    std::string ClassName() const override { return "TPlainForm"; }
-};
-
-template <class TFormClass> TFormClass* NewForm() {
-    auto* form = new TFormClass(Application);
-    form->EndCreate();
-    return form;
-}
-
-// Runs the loop until `done` holds or about ten seconds of idle waits went by.
-bool PumpUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) {
-        Application->ProcessMessages();
-        if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return done();
-}
 
 // --- Creation order ---
 
