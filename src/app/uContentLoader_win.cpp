@@ -6,13 +6,13 @@
 
 #include "forms/CommandLine.h"
 #include "forms/FileStream.h"
+#include "forms/StdCtrls.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
+#include "uMain.h"
 #include "ui/uDialog.h"
 #include "ui/uSimpleWebLabel.h"
-#include "forms/StdCtrls.h"
-#include "uMain.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
-#include "ui/uDialog.h"
 #include "uMain.h"
+#include "ui/uDialog.h"
 
 namespace {
 

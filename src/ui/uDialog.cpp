@@ -8,6 +8,7 @@
 #include "flash/uFlashPlayerEx.h"
 #include "flash/uFlashUtils.h"
 #include "forms/ExtCtrls.h"
+#include "forms/FileStream.h"
 #include "forms/StdCtrls.h"
 #include "support/uInstanceGuard.h"
 #include "uAltFixOnVista.h"
@@ -18,7 +19,7 @@ namespace {
 
 // The dialog's font and the close button's caption are Japanese whatever the system's code page.
 const wchar_t* const DialogFontName = L"\xFF2D\xFF33 \xFF30\x30B4\x30B7\x30C3\x30AF"; // ＭＳ Ｐゴシック
-const wchar_t* const CloseCaption = L"\x9589\x3058\x308B(&C)";                          // 閉じる(&C)
+const wchar_t* const CloseCaption = L"\x9589\x3058\x308B(&C)";                        // 閉じる(&C)
 constexpr int DialogFontHeight = 12;
 
 void SetDialogFont(TFont& font) {

@@ -27,7 +27,8 @@ TEST_P(E2EConfigure, ShowsTheSettingsDialogAndEndsWithIt) {
     TChildProcess saver = TChildProcess::Start(Quoted(ScreenSaverPath()) + GetParam().Arguments);
     HWND dialog = WaitForProcessWindow(saver.Pid(), "TfrmDialog", true);
     ASSERT_NE(dialog, nullptr) << "no settings dialog appeared";
-    EXPECT_TRUE(ProcessWindows(saver.Pid(), "TfrmMain").empty() || !IsWindowVisible(ProcessWindows(saver.Pid(), "TfrmMain")[0]))
+    EXPECT_TRUE(ProcessWindows(saver.Pid(), "TfrmMain").empty() ||
+                !IsWindowVisible(ProcessWindows(saver.Pid(), "TfrmMain")[0]))
         << "the main form showed in configure mode";
     ASSERT_TRUE(SendWithTimeout(dialog, WM_SYSCOMMAND, SC_CLOSE, 0));
     ASSERT_TRUE(saver.WaitForExit()) << "closing the dialog did not end configure mode";
