@@ -6,10 +6,13 @@
 
 #include "forms/CommandLine.h"
 #include "forms/FileStream.h"
+#include "forms/StdCtrls.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 #include "uMain.h"
+#include "ui/uDialog.h"
+#include "ui/uSimpleWebLabel.h"
 
 namespace {
 
@@ -117,22 +120,82 @@ std::string ContentFilePath(const TfrmMain& form, std::string_view storedName) {
     return path;
 }
 
+std::string DialogContentPath(TfrmMain& form, std::string_view storedName) {
+    std::string bare = ExtraFileBareName(storedName);
+    // A name the run cannot use as it stands keeps only its extension, which decides picture or movie.
+    if (bare.empty()) bare = std::string("dialog") + (IsMovieFileName(std::string(storedName)) ? ".swf" : ".bmp");
+    if (!IsMovieFileName(bare)) return bare; // a picture is read from memory: no file is written
+
+    // Beside the movie only inside a folder this run made, and never over a file the run wrote already.
+    const std::string besideMovie = ContentFilePath(form, bare);
+    const bool inRunFolder = !form.TempFolder.empty() && FolderOf(besideMovie) == form.TempFolder + "\\";
+    if (!besideMovie.empty() && inRunFolder &&
+        std::find(form.TempFiles.begin(), form.TempFiles.end(), besideMovie) == form.TempFiles.end())
+        return besideMovie;
+
+    if (form.DialogFolder.empty()) {
+        const std::string tempDirectory = TempFilePath("");
+        if (tempDirectory.empty()) return {};
+        const std::string folder = UniqueFileName(tempDirectory, "", "-");
+        if (!CreateDirectoryA(folder.c_str(), nullptr)) return {};
+        form.DialogFolder = folder;
+    }
+    return form.DialogFolder + "\\" + bare;
+}
+
 void TfrmMain::LoadSettings() {
     LoadSettings(ParamStr(0));
 }
 
 void TfrmMain::LoadSettings(const std::string& exeFileName) {
     TempFiles.clear();
-    // (The settings dialog is created here.)
+    // Configure mode finds the dialog among the application's forms by its name; it lives until the main form
+    // goes.
+    if (!Dialog) {
+        Dialog = new TfrmDialog(nullptr);
+        Dialog->EndCreate();
+    }
 
     TItemTypes items;
     ReadExeItems(exeFileName, items);
     TMainFormContent target(*this);
     TContentReader reader(target);
-    // (The settings dialog adds its keys here, with reader.AddKey.)
+    std::string pictureName;
+    const TItemType* picture = nullptr;
+    for (const TDialogKeyInfo& key : DialogKeyTable()) {
+        reader.AddKey(key.Enciphered, [&, role = key.Role](const TItemType& item) {
+            switch (role) {
+            case TDialogKey::Caption:
+                return Dialog->SetCaption(ItemText(item));
+            case TDialogKey::CopyrightText:
+                return Dialog->lblCopyright->SetCaption(ItemText(item));
+            case TDialogKey::CopyrightLink:
+                return Dialog->lblCopyright->SetURL(ItemText(item));
+            case TDialogKey::CloseButton:
+                if (auto value = ItemFlag(item)) Dialog->btnClose->SetVisible(*value);
+                return;
+            case TDialogKey::PictureName:
+                pictureName = ItemText(item);
+                return;
+            case TDialogKey::Picture:
+                picture = &item;
+                return;
+            }
+        });
+    }
+    // The items free their blocks also when an exception (a movie the dialog cannot read) leaves here.
     reader.ApplyItems(items);
     reader.WriteExtraFiles();
-    // (The dialog's picture or movie is handed to it here, at ContentFilePath of its stored name.)
+    if (picture && picture->Size > 0) {
+        const std::string path = DialogContentPath(*this, pictureName);
+        if (!path.empty()) {
+            if (IsMovieFileName(path)) TempFiles.push_back(path); // listed before it is written
+            TMemoryStream stream;
+            stream.WriteBuffer(picture->Data, picture->Size);
+            stream.SetPosition(0);
+            Dialog->LoadContent(stream, path);
+        }
+    }
     FreeExeItems(items);
     reader.Finish();
 }

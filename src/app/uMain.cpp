@@ -3,6 +3,7 @@
 #include "forms/CommandLine.h"
 #include "support/uInstanceGuard.h"
 #include "uShellPath.h"
+#include "ui/uDialog.h"
 
 #if defined(__x86_64__)
 #include <xmmintrin.h>
@@ -58,6 +59,7 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     ReleaseMovies();
+    if (Dialog) std::exchange(Dialog, nullptr)->Free();
     CloseUniqueMutex(ContentMutex);
 }
 

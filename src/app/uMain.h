@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "flash/uShockwaveFlashEx.h"
 #include "forms/Forms.h"
 #include "support/uHandles.h"
 #include "uScreenSaver.h"
+
+class TfrmDialog;
 
 class TfrmMain : public TForm {
 public:
@@ -35,6 +38,10 @@ public:
     uint8_t MonitorLayout = 0;
     bool ThrottlePreview = false;
     UniqueMutex ContentMutex; // named after ContentGuid, empty when not held
+    // The settings dialog, made by the loader without an owner; freed with this form.
+    TfrmDialog* Dialog = nullptr;
+    // A folder of this run for the dialog's movie when it cannot go beside the main movie; removed at the end.
+    std::string DialogFolder;
 
     // The movie controls, in creation order; owned by the form.
     std::vector<TShockwaveFlashEx*> MovieControls;
@@ -57,6 +64,13 @@ public:
     void FormDestroy(TObject* sender);
     void ScreenSaverTerminate(TObject* sender);
 };
+
+#ifdef _WIN32
+// Where the dialog's picture or movie named storedName goes: a picture needs no file and keeps its bare name; a
+// movie goes beside the main movie in this run's own folder, or else into a fresh folder of this run
+// (DialogFolder), under its bare name or, when that is unusable, "dialog.swf". Empty when no folder can be made.
+std::string DialogContentPath(TfrmMain& form, std::string_view storedName);
+#endif
 
 // The FlashVars text of every movie: the content's own variables first, then the mode variable.
 std::string MovieFlashVars(const std::string& extraFlashVars, TScreenSaverMode mode);

@@ -10,6 +10,7 @@
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 #include "uMain.h"
+#include "ui/uDialog.h"
 
 namespace {
 
@@ -35,6 +36,15 @@ template <class TAction> bool Guarded(TAction action) {
     } catch (...) {
         return false;
     }
+}
+
+// Only a folder inside the temporary directory is ever removed, whatever the content named.
+void RemoveRunFolder(std::string& folder) {
+    if (!folder.empty() && PathIsInside(TempFilePath(""), folder) && !IsRootPath(folder)) {
+        DeleteWithShell(folder);
+        if (DirectoryExists(folder)) RemoveDirectoryA(folder.c_str());
+    }
+    folder.clear();
 }
 
 } // namespace
@@ -161,12 +171,8 @@ void TfrmMain::ReleaseMovies() {
         for (const std::string& path : TempFiles)
             if (FileExists(path)) DeleteFileA(path.c_str());
         TempFiles.clear();
-        // Only a folder inside the temporary directory is ever removed, whatever the content named.
-        if (!TempFolder.empty() && PathIsInside(TempFilePath(""), TempFolder) && !IsRootPath(TempFolder)) {
-            DeleteWithShell(TempFolder);
-            if (DirectoryExists(TempFolder)) RemoveDirectoryA(TempFolder.c_str());
-        }
-        TempFolder.clear();
+        RemoveRunFolder(TempFolder);
+        RemoveRunFolder(DialogFolder);
     } catch (...) {
         // The tear-down ends silently wherever it fails.
     }

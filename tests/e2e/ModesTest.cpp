@@ -21,11 +21,17 @@ void PrintTo(const TConfigureCase& c, std::ostream* out) {
 
 class E2EConfigure : public ::testing::TestWithParam<TConfigureCase> {};
 
-// Without a settings dialog in the program there is nothing to show: the first idle moment ends it.
-TEST_P(E2EConfigure, EndsAtOnceWithoutShowingAnything) {
+// Every spelling of configure mode shows the settings dialog, even with no content behind the program, and the
+// program ends with it.
+TEST_P(E2EConfigure, ShowsTheSettingsDialogAndEndsWithIt) {
     TChildProcess saver = TChildProcess::Start(Quoted(ScreenSaverPath()) + GetParam().Arguments);
-    EXPECT_FALSE(EverVisibleUntilExit(saver, "", ExitDeadlineMs)) << "a window of the program became visible";
-    ASSERT_TRUE(saver.WaitForExit()) << "configure mode did not end by itself";
+    HWND dialog = WaitForProcessWindow(saver.Pid(), "TfrmDialog", true);
+    ASSERT_NE(dialog, nullptr) << "no settings dialog appeared";
+    EXPECT_TRUE(ProcessWindows(saver.Pid(), "TfrmMain").empty() ||
+                !IsWindowVisible(ProcessWindows(saver.Pid(), "TfrmMain")[0]))
+        << "the main form showed in configure mode";
+    ASSERT_TRUE(SendWithTimeout(dialog, WM_SYSCOMMAND, SC_CLOSE, 0));
+    ASSERT_TRUE(saver.WaitForExit()) << "closing the dialog did not end configure mode";
     EXPECT_EQ(saver.ExitCode(), 0u);
 }
 
