@@ -99,8 +99,7 @@ void SaveScreenshot(const RECT& rect, const std::string& path) {
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left - VirtualScreen().left, rect.top - VirtualScreen().top,
-           SRCCOPY);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     SelectObject(memory, old);
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB};
@@ -278,6 +277,9 @@ TEST_F(E2EDialog, LaysOutPictureLinkAndButtonAndCentresOnTheMainFormsMonitor) {
     const RECT pictureOnScreen = WindowRect(picture);
     EXPECT_TRUE(WaitUntil(
         [&] { return ScreenPixel(pictureOnScreen.left + 2, pictureOnScreen.top + 2) == RGB(0xCC, 0x33, 0x11); }, 3000));
+    // Every control has painted once the dialog's thread has handled what was queued; the picture painted first.
+    ASSERT_TRUE(Drain(FDialog));
+    Sleep(300);
     SaveScreenshot(window, BuiltFile("dialog-screenshot.bmp"));
 
     PressKey(VK_RETURN);
@@ -415,6 +417,23 @@ TEST_F(E2EDialog, AMovieAsContentPlaysAtItsFrameSizeAndIsDeletedAfterwards) {
     PressKey(VK_ESCAPE);
     ExpectEndsWithZero();
     EXPECT_FALSE(FileExists(moviePath)) << "the dialog's movie outlived the program";
+}
+
+// A dialog movie whose header the SWF reader rejects: the dialog stays a picture dialog without a movie control,
+// configure mode still ends cleanly, and nothing of the run is left.
+TEST_F(E2EDialog, AMovieThatCannotBeReadLeavesAnEmptyDialogAndNoFiles) {
+    Set("GUID", Bytes("{3D8F1B6A-7C20-4E95-B1A4-0E6D2C8F9A57}"));
+    Set(DialogKey(TDialogKey::PictureName), Bytes("broken.swf"));
+    Set(DialogKey(TDialogKey::Picture), Bytes("CWS\x08\x10") /* cut short inside the header */);
+    const std::string ours = FFolder.Path().substr(0, FFolder.Path().size() - 1);
+    const std::set<std::string> before = TempTree(ours);
+    Open();
+    for (HWND child : Children(FDialog))
+        EXPECT_NE(ClassOf(child), "MutoneStandInPlayer") << "a movie control for a movie that cannot be read";
+    EXPECT_TRUE(IsWindowVisible(ButtonOf(FDialog)));
+    PressKey(VK_ESCAPE);
+    ExpectEndsWithZero();
+    EXPECT_EQ(TempTree(ours), before) << "the run left something in the temporary directory";
 }
 
 // Names from a hostile store: nothing lands outside a folder of the run, nothing is left afterwards, and the
