@@ -107,8 +107,7 @@ private:
 
 #ifdef _WIN32
 class TfrmMain;
-// Where a file the content names goes: beside the movie, under its bare file name. Empty when no movie was
-// written, when the name is not safe, or when the place is the temporary directory itself (a folder of the
-// identifier's name existed) and a file of that name lies there already that this run did not write.
+// Where a file the content names goes: beside the movie in the run's own folder, under its bare file name. Empty
+// when no movie was written or the name is not safe.
 std::string ContentFilePath(const TfrmMain& form, std::string_view storedName);
 #endif

@@ -11,6 +11,7 @@
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 #include "uMain.h"
+#include "uRunFolder.h"
 #include "ui/uDialog.h"
 #include "ui/uSimpleWebLabel.h"
 
@@ -64,30 +65,26 @@ private:
     TfrmMain& F;
 };
 
-void TMainFormContent::WriteMovie(const uint8_t* data, int32_t size) {
-    // A later movie item replaces the file of the first rather than placing a second one, which would leave a
-    // folder behind that the tear-down no longer knows of.
-    if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, data, size);
+// The run's own folder, made on first use: the content's stable folder (its identifier's name) for the copy that
+// holds the content's mutex, when nobody else's folder is in the way; otherwise a fresh one.
+bool EnsureRunFolder(TfrmMain& form) {
+    if (!form.TempFolder.empty()) return true;
+    TRunFolder run;
+    if (!form.ContentGuid.empty() && form.ContentMutex) run = ClaimRunFolder(TempFilePath(form.ContentGuid));
+    if (!run) run = NewRunFolder();
+    if (!run) return false;
+    form.TempFolder = run.Path;
+    form.TempFolderMarker = std::move(run.Marker);
+    return true;
+}
 
-    const std::string tempDirectory = TempFilePath("");
-    if (tempDirectory.empty()) return; // never relative to the current folder
-    // Without an identifier the folder gets a fresh name of its own: the temporary directory itself must never
-    // become the folder that the tear-down deletes.
-    const std::string folder =
-        F.ContentGuid.empty() ? UniqueFileName(tempDirectory, "", "-") : tempDirectory + F.ContentGuid;
-    if (CreateDirectoryA(folder.c_str(), nullptr)) {
-        if (!IsSafeFileName(F.MovieFileName))
-            F.MovieFileName = F.ContentGuid.empty() ? "movie.swf" : F.ContentGuid + ".swf";
-        F.TempFolder = folder;
-        F.MoviePath = folder + "\\" + F.MovieFileName;
-    } else {
-        if (F.ContentGuid.empty()) return;
-        F.MoviePath = folder + ".swf";
-        // The folder in the way was most likely left by an earlier run, and the tear-down removes it too; but
-        // only when it is a folder, the identifier is one the authoring tool gives, and no other instance of
-        // the same content is running from it right now.
-        if (DirectoryExists(folder) && LooksLikeGuid(F.ContentGuid) && F.ContentMutex) F.TempFolder = folder;
-    }
+void TMainFormContent::WriteMovie(const uint8_t* data, int32_t size) {
+    // A later movie item replaces the file of the first rather than placing a second one.
+    if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, data, size);
+    if (!EnsureRunFolder(F)) return;
+    if (!IsSafeFileName(F.MovieFileName) || IsRunFolderMarkerName(F.MovieFileName))
+        F.MovieFileName = F.ContentGuid.empty() ? "movie.swf" : F.ContentGuid + ".swf";
+    F.MoviePath = F.TempFolder + "\\" + F.MovieFileName;
     WriteTempFile(F.MoviePath, data, size);
 }
 
@@ -105,42 +102,23 @@ void TMainFormContent::WriteTempFile(const std::string& path, const uint8_t* dat
 } // namespace
 
 std::string ContentFilePath(const TfrmMain& form, std::string_view storedName) {
-    if (form.MoviePath.empty()) return {};
+    if (form.MoviePath.empty() || form.TempFolder.empty()) return {};
     const std::string bare = ExtraFileBareName(storedName);
-    const std::string tempDirectory = TempFilePath("");
-    if (bare.empty() || tempDirectory.empty()) return {};
-    const std::string folder = FolderOf(form.MoviePath);
-    const std::string path = folder + bare;
-    if (!PathIsInside(RemoveTrailingChar(tempDirectory, '\\'), path)) return {};
-    // Beside a movie placed straight in the temporary directory, a file of that name may be anyone's: it is
-    // neither replaced nor, later, deleted.
-    if (lstrcmpiA(folder.c_str(), tempDirectory.c_str()) == 0 && FileExists(path) &&
-        std::find(form.TempFiles.begin(), form.TempFiles.end(), path) == form.TempFiles.end())
-        return {};
-    return path;
+    if (bare.empty() || IsRunFolderMarkerName(bare)) return {};
+    return form.TempFolder + "\\" + bare;
 }
 
 std::string DialogContentPath(TfrmMain& form, std::string_view storedName) {
     std::string bare = ExtraFileBareName(storedName);
     // A name the run cannot use as it stands keeps only its extension, which decides picture or movie.
-    if (bare.empty()) bare = std::string("dialog") + (IsMovieFileName(std::string(storedName)) ? ".swf" : ".bmp");
+    if (bare.empty() || IsRunFolderMarkerName(bare))
+        bare = std::string("dialog") + (IsMovieFileName(std::string(storedName)) ? ".swf" : ".bmp");
     if (!IsMovieFileName(bare)) return bare; // a picture is read from memory: no file is written
-
-    // Beside the movie only inside a folder this run made, and never over a file the run wrote already.
-    const std::string besideMovie = ContentFilePath(form, bare);
-    const bool inRunFolder = !form.TempFolder.empty() && FolderOf(besideMovie) == form.TempFolder + "\\";
-    if (!besideMovie.empty() && inRunFolder &&
-        std::find(form.TempFiles.begin(), form.TempFiles.end(), besideMovie) == form.TempFiles.end())
-        return besideMovie;
-
-    if (form.DialogFolder.empty()) {
-        const std::string tempDirectory = TempFilePath("");
-        if (tempDirectory.empty()) return {};
-        const std::string folder = UniqueFileName(tempDirectory, "", "-");
-        if (!CreateDirectoryA(folder.c_str(), nullptr)) return {};
-        form.DialogFolder = folder;
-    }
-    return form.DialogFolder + "\\" + bare;
+    if (!EnsureRunFolder(form)) return {};
+    const std::string path = form.TempFolder + "\\" + bare;
+    // Never over the movie or an additional file of the run.
+    if (std::find(form.TempFiles.begin(), form.TempFiles.end(), path) == form.TempFiles.end()) return path;
+    return UniqueFileName(form.TempFolder + "\\", ".swf", "-");
 }
 
 void TfrmMain::LoadSettings() {
@@ -149,6 +127,8 @@ void TfrmMain::LoadSettings() {
 
 void TfrmMain::LoadSettings(const std::string& exeFileName) {
     TempFiles.clear();
+    // Folders of earlier runs that were killed before they could clean up.
+    RemoveDeadRunFolders();
     // Configure mode finds the dialog among the application's forms by its name; it lives until the main form
     // goes.
     if (!Dialog) {

@@ -24,7 +24,8 @@ public:
     // The content settings, filled from the content store by LoadSettings; fresh-object defaults until then.
     std::string ContentGuid;
     std::vector<std::string> TempFiles; // every file the loader wrote, for deletion at the end
-    std::string TempFolder;             // empty, or a folder inside the temporary directory that may go with all in it
+    std::string TempFolder;             // empty, or this run's own folder inside the temporary directory
+    UniqueFileHandle TempFolderMarker;  // held open while the run lives: marks TempFolder as this run's
     std::string MoviePath;
     bool LoopMovie = false;
     std::string MovieScale;
@@ -40,8 +41,6 @@ public:
     UniqueMutex ContentMutex; // named after ContentGuid, empty when not held
     // The settings dialog, made by the loader without an owner; freed with this form.
     TfrmDialog* Dialog = nullptr;
-    // A folder of this run for the dialog's movie when it cannot go beside the main movie; removed at the end.
-    std::string DialogFolder;
 
     // The movie controls, in creation order; owned by the form.
     std::vector<TShockwaveFlashEx*> MovieControls;
@@ -67,8 +66,8 @@ public:
 
 #ifdef _WIN32
 // Where the dialog's picture or movie named storedName goes: a picture needs no file and keeps its bare name; a
-// movie goes beside the main movie in this run's own folder, or else into a fresh folder of this run
-// (DialogFolder), under its bare name or, when that is unusable, "dialog.swf". Empty when no folder can be made.
+// movie goes into this run's own folder (made when there is none yet) under its bare name, "dialog.swf" when that
+// is unusable, or a fresh name when a file of the run has it. Empty when no folder can be made.
 std::string DialogContentPath(TfrmMain& form, std::string_view storedName);
 #endif
 

@@ -10,6 +10,7 @@
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 #include "uMain.h"
+#include "uRunFolder.h"
 #include "ui/uDialog.h"
 
 namespace {
@@ -36,15 +37,6 @@ template <class TAction> bool Guarded(TAction action) {
     } catch (...) {
         return false;
     }
-}
-
-// Only a folder inside the temporary directory is ever removed, whatever the content named.
-void RemoveRunFolder(std::string& folder) {
-    if (!folder.empty() && PathIsInside(TempFilePath(""), folder) && !IsRootPath(folder)) {
-        DeleteWithShell(folder);
-        if (DirectoryExists(folder)) RemoveDirectoryA(folder.c_str());
-    }
-    folder.clear();
 }
 
 } // namespace
@@ -171,8 +163,9 @@ void TfrmMain::ReleaseMovies() {
         for (const std::string& path : TempFiles)
             if (FileExists(path)) DeleteFileA(path.c_str());
         TempFiles.clear();
-        RemoveRunFolder(TempFolder);
-        RemoveRunFolder(DialogFolder);
+        TRunFolder folder{TempFolder, std::move(TempFolderMarker)};
+        RemoveRunFolder(folder);
+        TempFolder.clear();
     } catch (...) {
         // The tear-down ends silently wherever it fails.
     }

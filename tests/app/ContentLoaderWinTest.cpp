@@ -7,13 +7,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "PEBuilder.h"
 #include "app/uMain.h"
+#include "app/uRunFolder.h"
 #include "forms/Forms.h"
 #include "store/uExeAdder.h"
+#include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 
 namespace {
@@ -120,8 +123,10 @@ TEST_F(ContentLoaderWin, MovieAndAdditionalFilesLandInTheIdentifiersFolder) {
     EXPECT_EQ(ReadText(folder + "\\main.swf"), "FWS movie bytes");
     EXPECT_EQ(ReadText(folder + "\\a.txt"), "alpha");
     EXPECT_EQ(ReadText(folder + "\\b.dat"), "beta");
-    EXPECT_FALSE(std::filesystem::exists(folder + "\\sub"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 3);
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"main.swf", "a.txt", "b.dat", std::string(RunFolderMarkerName)}));
 
     EXPECT_TRUE(Form->ContentMutex);
     EXPECT_TRUE(MutexExists(guid));
@@ -133,47 +138,91 @@ TEST_F(ContentLoaderWin, MovieAndAdditionalFilesLandInTheIdentifiersFolder) {
     EXPECT_TRUE(Form->ScreenSaver->TerminateOnKeyDown());
 }
 
-TEST_F(ContentLoaderWin, AnExistingFolderPutsTheMovieBesideIt) {
+// The identifier's folder is the run's only when nobody else has it: a folder that this program did not make, or
+// that a live run holds, is left alone and the run takes a fresh folder; one that a killed run left is taken over.
+TEST_F(ContentLoaderWin, AFolderOfTheIdentifiersNameIsTakenOnlyFromADeadRun) {
+    enum TInTheWay { Foreign, DeadRun, LiveRun, OtherInstance };
     struct TCase {
         const char* Name;
-        bool GuidShaped;
-        bool OtherInstance; // another holder of the content's mutex
-        bool Claimed;       // TempFolder names the existing folder
+        TInTheWay Way;
     };
-    const TCase cases[] = {
-        {"left by an earlier run", true, false, true},
-        {"another instance runs from it", true, true, false},
-        {"an identifier not in the tool's shape", false, false, false},
-    };
+    const TCase cases[] = {{"someone else's folder", Foreign},
+                           {"left by a killed run", DeadRun},
+                           {"a live run holds it", LiveRun},
+                           {"another copy holds the content's mutex", OtherInstance}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         TearDown();
         SetUp();
-        const std::string guid = c.GuidShaped ? NewGuid() : "mutone-test-" + NewGuid().substr(0, 8);
+        const std::string guid = NewGuid();
         const std::string folder = Temp + guid;
-        const std::string prefix = guid + "-";
-        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
         Cleanup.push_back(folder);
-        // Someone else's file of the same name as an additional file, straight in the temporary directory.
-        const std::string foreign = Temp + prefix + "a.txt";
-        WriteFileBytes(foreign, T("keep me"));
-        Cleanup.push_back(foreign);
-        HANDLE other = c.OtherInstance ? CreateMutexA(nullptr, FALSE, guid.c_str()) : nullptr;
-
-        std::vector<TStoreItem> items = {{"GUID", T(guid)}, {"MovieFileName", T("main.swf")}, {"Movie", T("M")}};
-        const auto extra = ExtraFiles(prefix);
-        items.insert(items.end(), extra.begin(), extra.end());
+        // Someone else's files of the names the run would once have used, straight in the temporary directory.
+        for (const std::string& name : {guid + ".swf", std::string("a.txt")}) {
+            if (FileExists(Temp + name)) continue;
+            WriteFileBytes(Temp + name, T("keep me"));
+            Cleanup.push_back(Temp + name);
+        }
+        const std::vector<TStoreItem> items = {
+            {"GUID", T(guid)},        {"MovieFileName", T("main.swf")}, {"Movie", T("M")},
+            {"ExtraFileCount", I(1)}, {"ExtraFileName0", T("a.txt")},   {"ExtraFileData0", T("alpha")}};
+        UniqueMutex other;
+        if (c.Way == Foreign) {
+            ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+            WriteFileBytes(folder + "\\main.swf", T("theirs"));
+        } else if (c.Way == DeadRun || c.Way == LiveRun) {
+            // An earlier run of the same content in this process; a killed run's marker is closed by the system.
+            Load(items);
+            ASSERT_EQ(Form->TempFolder, folder);
+            WriteFileBytes(folder + "\\stale.txt", T("old"));
+            if (c.Way == DeadRun) Form->TempFolderMarker.reset();
+            CloseUniqueMutex(Form->ContentMutex);
+            Form->TempFolder.clear(); // so that TearDown leaves the folder to the next form
+            Form->TempFiles.clear();
+            auto* earlier = Form;
+            Form = new TfrmMain(Application);
+            if (c.Way == LiveRun) Cleanup.push_back(earlier->TempFolder);
+        } else {
+            other = UniqueMutex(CreateMutexA(nullptr, FALSE, guid.c_str()));
+        }
         Load(items);
-        if (other) CloseHandle(other);
 
-        EXPECT_EQ(Form->MoviePath, folder + ".swf");
-        EXPECT_EQ(ReadText(folder + ".swf"), "M");
-        EXPECT_EQ(Form->TempFolder, c.Claimed ? folder : "");
-        EXPECT_EQ(ReadText(foreign), "keep me");
-        EXPECT_EQ(ReadText(Temp + prefix + "b.dat"), "beta");
-        EXPECT_EQ(Form->TempFiles, (std::vector<std::string>{folder + ".swf", Temp + prefix + "b.dat"}));
-        EXPECT_EQ(static_cast<bool>(Form->ContentMutex), !c.OtherInstance);
+        const bool claimed = c.Way == DeadRun;
+        EXPECT_EQ(Form->TempFolder == folder, claimed) << Form->TempFolder;
+        EXPECT_TRUE(PathIsInside(Temp.substr(0, Temp.size() - 1), Form->TempFolder)) << Form->TempFolder;
+        EXPECT_EQ(Form->MoviePath, Form->TempFolder + "\\main.swf");
+        EXPECT_EQ(ReadText(Form->MoviePath), "M");
+        EXPECT_EQ(ReadText(Form->TempFolder + "\\a.txt"), "alpha");
+        EXPECT_EQ(ReadText(Temp + guid + ".swf"), "keep me");
+        EXPECT_EQ(ReadText(Temp + "a.txt"), "keep me");
+        if (c.Way == Foreign) EXPECT_EQ(ReadText(folder + "\\main.swf"), "theirs");
+        if (c.Way == DeadRun) EXPECT_FALSE(FileExists(folder + "\\stale.txt")) << "the dead run's files are gone";
+        if (c.Way == LiveRun) EXPECT_EQ(ReadText(folder + "\\stale.txt"), "old") << "a live run's files stay";
+        for (const std::string& file : Form->TempFiles)
+            EXPECT_TRUE(PathIsInside(Form->TempFolder, file)) << file;
+        EXPECT_EQ(static_cast<bool>(Form->ContentMutex), c.Way != OtherInstance);
     }
+}
+
+// Folders of killed runs are removed by the next load, and nothing else is.
+TEST_F(ContentLoaderWin, ALoadRemovesTheFoldersOfDeadRunsOnly) {
+    const std::vector<TStoreItem> items = {{"Movie", T("M")}};
+    Load(items);
+    const std::string dead = Form->TempFolder;
+    Form->TempFolderMarker.reset();
+    Form->TempFolder.clear();
+    Form->TempFiles.clear();
+    // A folder that only looks like a run's: a file of the marker's name with other text.
+    const std::string lookalike = Temp + "mutone-lookalike-" + NewGuid().substr(0, 8);
+    ASSERT_TRUE(CreateDirectoryA(lookalike.c_str(), nullptr));
+    Cleanup.push_back(lookalike);
+    WriteFileBytes(lookalike + "\\" + std::string(RunFolderMarkerName), T("not ours"));
+
+    Form = new TfrmMain(Application);
+    Load(items);
+    EXPECT_FALSE(DirectoryExists(dead)) << "the killed run's folder is still there";
+    EXPECT_TRUE(FileExists(lookalike + "\\" + std::string(RunFolderMarkerName)));
+    EXPECT_TRUE(DirectoryExists(Form->TempFolder)) << "the live run's own folder";
 }
 
 TEST_F(ContentLoaderWin, AnUnsafeOrMissingIdentifierGetsAFolderOfItsOwn) {

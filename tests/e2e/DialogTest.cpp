@@ -117,18 +117,6 @@ void SaveScreenshot(const RECT& rect, const std::string& path) {
     WriteFileBytes(path, file);
 }
 
-// Every file and folder under the temporary directory but those under except, to compare before and after a run.
-std::set<std::string> TempTree(const std::string& except) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::set<std::string> entries;
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(temp, error);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-        if (it->path().string().rfind(except, 0) != 0) entries.insert(it->path().string());
-    return entries;
-}
-
 // A value under HKEY_LOCAL_MACHINE, put back as it was (absent or its old text) when destroyed; keys it had to
 // create are deleted again.
 class TMachineRegistryText {

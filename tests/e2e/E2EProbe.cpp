@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
@@ -518,6 +519,17 @@ std::vector<std::string> RecordLines(const std::string& path) {
     for (std::string line; std::getline(file, line);)
         if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+std::set<std::string> TempTree(const std::string& except) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::set<std::string> entries;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(temp, error);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+        if (it->path().string().rfind(except, 0) != 0) entries.insert(it->path().string());
+    return entries;
 }
 
 } // namespace e2e

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -193,6 +194,10 @@ private:
     bool FExisted = false;
     std::string FCreatedRoot;
 };
+
+// Every file and folder under the temporary directory but those under except (a path without a trailing
+// backslash), to compare the directory before and after runs.
+std::set<std::string> TempTree(const std::string& except);
 
 // Lines of a record file written by the fake system libraries; empty when it does not exist.
 std::vector<std::string> RecordLines(const std::string& path);
