@@ -160,6 +160,13 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
         if (Application) Application->OnIdle = [this](TObject* sender, bool& done) { AppIdle(sender, done); };
         if (FMode == ssmPreview) SetWindowLongA(FForm->Handle(), GWL_STYLE, WS_CHILD | WS_DISABLED);
         if (FMode == ssmRun) {
+            // A window that appears under a resting cursor gets a mouse move at once: only changes from where the
+            // cursor rests now count as moves of the user (client coordinates of the form over the desktop).
+            // The form is about to cover the desktop: its client origin is the desktop's top-left corner.
+            POINT cursor;
+            const RECT area = VirtualDesktop();
+            if (GetCursorPos(&cursor))
+                FLastMousePos = {static_cast<WORD>(cursor.x - area.left), static_cast<WORD>(cursor.y - area.top)};
             FHooksInstalled = true;
             MouseHook.reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
             KeyboardHook.reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
@@ -382,8 +389,11 @@ LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lPa
     if (saver && saver->FTerminateOnMouseMove && !saver->FVerifyingPassword && saver->FForm->HandleAllocated()) {
         auto* data = reinterpret_cast<MOUSEHOOKSTRUCT*>(lParam);
         if (data && data->hwnd != saver->FForm->Handle()) {
+            // In the form's client coordinates, as its own mouse messages come, so that positions compare.
+            POINT point = data->pt;
+            ScreenToClient(saver->FForm->Handle(), &point);
             PostMessageA(saver->FForm->Handle(), WM_MOUSEHOOK, wParam,
-                         MAKELPARAM(static_cast<WORD>(data->pt.x), static_cast<WORD>(data->pt.y)));
+                         MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
         }
     }
     return result;
