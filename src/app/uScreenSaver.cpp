@@ -1,8 +1,10 @@
 #include "uScreenSaver.h"
 
 #include <imm.h>
+#include <windowsx.h>
 
 #include <cstring>
+#include <utility>
 
 #include "forms/CommandLine.h"
 #include "support/uHandles.h"
@@ -162,11 +164,8 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
         if (FMode == ssmRun) {
             // A window that appears under a resting cursor gets a mouse move at once: only changes from where the
             // cursor rests now count as moves of the user (client coordinates of the form over the desktop).
-            // The form is about to cover the desktop: its client origin is the desktop's top-left corner.
             POINT cursor;
-            const RECT area = VirtualDesktop();
-            if (GetCursorPos(&cursor))
-                FLastMousePos = {static_cast<WORD>(cursor.x - area.left), static_cast<WORD>(cursor.y - area.top)};
+            if (GetCursorPos(&cursor)) FLastMousePos = cursor;
             FHooksInstalled = true;
             MouseHook.reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
             KeyboardHook.reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
@@ -350,11 +349,13 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     const UINT msg = message.Msg;
     bool callSaved = true;
     if (msg == WM_MOUSEMOVE) {
-        const int x = LOWORD(message.LParam);
-        const int y = HIWORD(message.LParam);
+        // Positions compare on the screen: the form's own moves come in its client coordinates, the hook's (moves
+        // over the movie controls) in screen coordinates, and the form need not have been where it is now.
+        POINT point{GET_X_LPARAM(message.LParam), GET_Y_LPARAM(message.LParam)};
+        if (!FHookedMove) ClientToScreen(FForm->Handle(), &point);
         if (FTerminateOnMouseMove && FMode == ssmRun && FMoveCount >= 3) TryTerminate();
-        if ((x != FLastMousePos.x || y != FLastMousePos.y) && FMoveCount < 3) ++FMoveCount;
-        FLastMousePos = {x, y};
+        if ((point.x != FLastMousePos.x || point.y != FLastMousePos.y) && FMoveCount < 3) ++FMoveCount;
+        FLastMousePos = point;
     } else if (msg >= WM_LBUTTONDOWN && msg <= WM_MOUSEWHEEL) {
         if (FTerminateOnMouseMove && FMode == ssmRun) TryTerminate();
     } else if (msg == WM_KEYDOWN || msg == WM_KEYUP) {
@@ -362,7 +363,14 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     } else if (msg == WM_KEYHOOK) {
         FForm->Perform((message.LParam & 0x80000000) ? WM_KEYUP : WM_KEYDOWN, message.WParam, message.LParam);
     } else if (msg == WM_MOUSEHOOK) {
-        FForm->Perform(static_cast<UINT>(message.WParam), 0, message.LParam);
+        const bool wasHooked = std::exchange(FHookedMove, true);
+        try {
+            FForm->Perform(static_cast<UINT>(message.WParam), 0, message.LParam);
+        } catch (...) {
+            FHookedMove = wasHooked;
+            throw;
+        }
+        FHookedMove = wasHooked;
     } else if (msg == WM_SYSCOMMAND && (message.WParam & 0xFFF0) == SC_SCREENSAVE) {
         message.Result = 1; // a request to start a screensaver while this one runs is swallowed
         callSaved = false;
@@ -390,10 +398,8 @@ LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lPa
         auto* data = reinterpret_cast<MOUSEHOOKSTRUCT*>(lParam);
         if (data && data->hwnd != saver->FForm->Handle()) {
             // In the form's client coordinates, as its own mouse messages come, so that positions compare.
-            POINT point = data->pt;
-            ScreenToClient(saver->FForm->Handle(), &point);
             PostMessageA(saver->FForm->Handle(), WM_MOUSEHOOK, wParam,
-                         MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
+                         MAKELPARAM(static_cast<WORD>(data->pt.x), static_cast<WORD>(data->pt.y)));
         }
     }
     return result;

@@ -96,7 +96,8 @@ private:
     int FMoveCount = 0;
     bool FActive = false;
     bool FUsePassword = false;
-    POINT FLastMousePos{0, 0};
+    POINT FLastMousePos{0, 0}; // in screen coordinates; where the cursor rested at the start in run mode
+    bool FHookedMove = false;  // the move being handled came from the mouse hook, in screen coordinates
     bool FTerminating = false;
     bool FAtRunTime = false;
     int FPreviewWidth = 0, FPreviewHeight = 0;

@@ -195,9 +195,13 @@ TEST_F(ContentLoaderWin, AFolderOfTheIdentifiersNameIsTakenOnlyFromADeadRun) {
         EXPECT_EQ(ReadText(Form->TempFolder + "\\a.txt"), "alpha");
         EXPECT_EQ(ReadText(Temp + guid + ".swf"), "keep me");
         EXPECT_EQ(ReadText(Temp + "a.txt"), "keep me");
-        if (c.Way == Foreign) EXPECT_EQ(ReadText(folder + "\\main.swf"), "theirs");
-        if (c.Way == DeadRun) EXPECT_FALSE(FileExists(folder + "\\stale.txt")) << "the dead run's files are gone";
-        if (c.Way == LiveRun) EXPECT_EQ(ReadText(folder + "\\stale.txt"), "old") << "a live run's files stay";
+        if (c.Way == Foreign) {
+            EXPECT_EQ(ReadText(folder + "\\main.swf"), "theirs");
+        } else if (c.Way == DeadRun) {
+            EXPECT_FALSE(FileExists(folder + "\\stale.txt")) << "the dead run's files are gone";
+        } else if (c.Way == LiveRun) {
+            EXPECT_EQ(ReadText(folder + "\\stale.txt"), "old") << "a live run's files stay";
+        }
         for (const std::string& file : Form->TempFiles)
             EXPECT_TRUE(PathIsInside(Form->TempFolder, file)) << file;
         EXPECT_EQ(static_cast<bool>(Form->ContentMutex), c.Way != OtherInstance);
