@@ -161,14 +161,27 @@ LRESULT CALLBACK TWinControl::StdWndProc(HWND window, UINT msg, WPARAM wParam, L
 
 void TWinControl::WndProc(TMessage& message) {
     switch (message.Msg) {
-    case WM_ERASEBKGND: {
-        RECT rect;
-        GetClientRect(FHandle, &rect);
-        TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
-        FillRect(reinterpret_cast<HDC>(message.WParam), &rect, brush.get());
+    case WM_ERASEBKGND:
+        if (!FPaintsItself) {
+            RECT rect;
+            GetClientRect(FHandle, &rect);
+            FillBackground(reinterpret_cast<HDC>(message.WParam), rect);
+        }
         message.Result = 1;
         return;
-    }
+    case WM_PAINT:
+        if (FPaintsItself) {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(FHandle, &paint);
+            RECT client;
+            GetClientRect(FHandle, &client);
+            PaintWindow(dc, client);
+            EndPaint(FHandle, &paint);
+            message.Result = 0;
+            return;
+        }
+        DefaultHandler(message);
+        return;
     case WM_WINDOWPOSCHANGED:
         DefaultHandler(message);
         UpdateBoundsFromWindow();
@@ -403,6 +416,11 @@ void TWinControl::SetColor(TColor color) {
 
 TColor TWinControl::BackgroundColor() const {
     return FParentColor && FParent ? FParent->BackgroundColor() : FColor;
+}
+
+void TWinControl::FillBackground(HDC dc, const RECT& rect) const {
+    TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
+    FillRect(dc, &rect, brush.get());
 }
 
 void TWinControl::SetParentFont(bool value) {

@@ -165,6 +165,10 @@ protected:
     bool MouseInControl() const { return FMouseInControl; }
     // The colour the background is painted with: the control's own once set, else its parent's.
     TColor BackgroundColor() const;
+    void FillBackground(HDC dc, const RECT& rect) const;
+    // Controls that set FPaintsItself draw their whole client area here, background included, and get no separate
+    // erase, so that they do not flicker.
+    virtual void PaintWindow(HDC, const RECT&) {}
 
     HWND FHandle = nullptr;
     WNDPROC FDefWndProc = DefWindowProcW; // the class procedure of a subclassed standard control
@@ -183,6 +187,7 @@ protected:
     bool FCaptureMouse = false;
     // Enter and leave are tracked even when nobody listens to OnMouseEnter and OnMouseLeave.
     bool FTrackMouse = false;
+    bool FPaintsItself = false;
 
 private:
     void UpdateBoundsFromWindow();

@@ -60,6 +60,7 @@ TImage::TImage(TComponent* owner) : TWinControl(owner) {
     FVisible = true;
     FCaptureMouse = true;
     FTrackMouse = true;
+    FPaintsItself = true;
     SetBounds(0, 0, 105, 105);
     FPicture.OnChange = [this](TObject*) { PictureChanged(); };
 }
@@ -80,11 +81,7 @@ void TImage::PictureChanged() {
     Invalidate();
 }
 
-void TImage::Paint() {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(FHandle, &paint);
-    RECT client;
-    GetClientRect(FHandle, &client);
+void TImage::PaintWindow(HDC dc, const RECT& client) {
     TCanvas canvas(dc);
     RECT covered{0, 0, 0, 0};
     if (!FPicture.Empty()) {
@@ -98,21 +95,5 @@ void TImage::Paint() {
     }
     // Only what the picture leaves free gets the background, so that the picture does not flicker.
     ExcludeClipRect(dc, covered.left, covered.top, covered.right, covered.bottom);
-    TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
-    FillRect(dc, &client, brush.get());
-    EndPaint(FHandle, &paint);
-}
-
-void TImage::WndProc(TMessage& message) {
-    switch (message.Msg) {
-    case WM_ERASEBKGND:
-        message.Result = 1;
-        return;
-    case WM_PAINT:
-        Paint();
-        message.Result = 0;
-        return;
-    default:
-        TWinControl::WndProc(message);
-    }
+    FillBackground(dc, client);
 }

@@ -45,11 +45,10 @@ public:
     void SetStretch(bool value);
 
 protected:
-    void WndProc(TMessage& message) override;
+    void PaintWindow(HDC dc, const RECT& client) override;
 
 private:
     void PictureChanged();
-    void Paint();
 
     TPicture FPicture;
     bool FAutoSize = false;

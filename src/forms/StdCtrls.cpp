@@ -8,6 +8,7 @@ TLabel::TLabel(TComponent* owner) : TWinControl(owner) {
     FVisible = true;
     FCaptureMouse = true;
     FTrackMouse = true;
+    FPaintsItself = true;
     AdjustBounds();
 }
 
@@ -50,33 +51,14 @@ void TLabel::CaptionChanged() {
     Invalidate();
 }
 
-void TLabel::Paint() {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(FHandle, &paint);
-    RECT rect;
-    GetClientRect(FHandle, &rect);
-    TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
-    FillRect(dc, &rect, brush.get());
+void TLabel::PaintWindow(HDC dc, const RECT& client) {
+    FillBackground(dc, client);
     HGDIOBJ oldFont = SelectObject(dc, Font().Handle());
     SetTextColor(dc, ColorToRGB(Font().Color()));
     SetBkMode(dc, TRANSPARENT);
+    RECT rect = client;
     DrawTextW(dc, FCaption.c_str(), static_cast<int>(FCaption.size()), &rect, TextFlags());
     SelectObject(dc, oldFont);
-    EndPaint(FHandle, &paint);
-}
-
-void TLabel::WndProc(TMessage& message) {
-    switch (message.Msg) {
-    case WM_ERASEBKGND:
-        message.Result = 1; // painted with the text, without flicker
-        return;
-    case WM_PAINT:
-        Paint();
-        message.Result = 0;
-        return;
-    default:
-        TWinControl::WndProc(message);
-    }
 }
 
 // --- TButton ---

@@ -19,14 +19,13 @@ public:
     void SetShowAccelChar(bool value);
 
 protected:
-    void WndProc(TMessage& message) override;
+    void PaintWindow(HDC dc, const RECT& client) override;
     void FontChanged() override;
     void CaptionChanged() override;
     void AdjustBounds();
 
 private:
     UINT TextFlags() const;
-    void Paint();
 
     bool FAutoSize = true;
     bool FShowAccelChar = true;
