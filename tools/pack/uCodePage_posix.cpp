@@ -1,0 +1,77 @@
+#include <iconv.h>
+
+#include <cerrno>
+#include <string>
+
+#include "uCodePage.h"
+
+namespace {
+
+// Owns one iconv descriptor.
+class TIconv {
+public:
+    TIconv(const std::string& to, const std::string& from) : FCd(iconv_open(to.c_str(), from.c_str())) {}
+    ~TIconv() {
+        if (Valid()) iconv_close(FCd);
+    }
+    TIconv(const TIconv&) = delete;
+    TIconv& operator=(const TIconv&) = delete;
+    bool Valid() const { return FCd != reinterpret_cast<iconv_t>(-1); }
+
+    // The whole input converted; on failure, the offset of the input that could not be converted.
+    std::optional<std::string> Convert(std::string_view input, size_t& failedAt) {
+        std::string output;
+        char* in = const_cast<char*>(input.data());
+        size_t inLeft = input.size();
+        char buffer[4096];
+        for (;;) {
+            char* out = buffer;
+            size_t outLeft = sizeof buffer;
+            const size_t result = iconv(FCd, inLeft ? &in : nullptr, &inLeft, &out, &outLeft);
+            output.append(buffer, static_cast<size_t>(out - buffer));
+            if (result != static_cast<size_t>(-1)) {
+                if (inLeft == 0) return output;
+                continue;
+            }
+            if (errno == E2BIG) continue;
+            failedAt = static_cast<size_t>(in - input.data());
+            return std::nullopt;
+        }
+    }
+
+private:
+    iconv_t FCd;
+};
+
+std::string IconvName(int codePage) {
+    return "CP" + std::to_string(codePage);
+}
+
+} // namespace
+
+std::optional<std::string> ConvertFromUtf8(std::string_view utf8, int codePage, std::string& problem) {
+    TIconv converter(IconvName(codePage), "UTF-8");
+    if (!converter.Valid()) {
+        problem = "this system cannot convert to code page " + std::to_string(codePage);
+        return std::nullopt;
+    }
+    size_t failedAt = 0;
+    auto converted = converter.Convert(utf8, failedAt);
+    if (!converted)
+        problem = DescribeCharacter(utf8.substr(failedAt)) + " has no code in code page " + std::to_string(codePage);
+    return converted;
+}
+
+std::optional<std::string> ConvertToUtf8(std::string_view bytes, int codePage, std::string& problem) {
+    TIconv converter("UTF-8", IconvName(codePage));
+    if (!converter.Valid()) {
+        problem = "this system cannot convert from code page " + std::to_string(codePage);
+        return std::nullopt;
+    }
+    size_t failedAt = 0;
+    auto converted = converter.Convert(bytes, failedAt);
+    if (!converted)
+        problem = "the byte at offset " + std::to_string(failedAt) + " is no character of code page " +
+                  std::to_string(codePage);
+    return converted;
+}
