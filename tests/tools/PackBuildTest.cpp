@@ -11,6 +11,7 @@
 #include "PackTestSupport.h"
 #include "SWFBuilder.h"
 #include "app/uContentLoader.h"
+#include "forms/BitmapReader.h"
 #include "store/ZLibEx.h"
 #include "store/uPEUtils.h"
 #include "uPackBuild.h"
@@ -213,6 +214,10 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
     WriteText("bad.swf", "GIF89a, not a movie");
     WriteText("short.swf", "FWS");
     WriteText("picture.swf", "not a movie either");
+    WriteText("picture.bmp", "BM, then nothing a bitmap needs");
+    std::string why;
+    TBitmapPixels pixels;
+    ASSERT_FALSE(ReadBitmapFile(reinterpret_cast<const uint8_t*>("BM, then nothing a bitmap needs"), 31, pixels, &why));
     const std::string movie = "[movie]\nfile = \"movie.swf\"\n";
     struct {
         std::string Manifest;
@@ -266,6 +271,8 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
           "page 932 (code_page chooses another)"}},
         {movie + "[dialog]\npicture = \"picture.swf\"\n",
          {"M:4:11: dialog.picture: D/picture.swf is not a movie the settings dialog can show: Invalid format"}},
+        {movie + "[dialog]\npicture = \"picture.bmp\"\n",
+         {"M:4:11: dialog.picture: D/picture.bmp is not a picture the settings dialog can show (a BMP file): " + why}},
         {movie + "[dialog]\ncolor = 1\n", {"M:4:1: dialog.color: unknown key"}},
     };
     for (const auto& row : rows) {
@@ -273,14 +280,14 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
         const TRun run = Build({File("m.toml"), "-o", File("out.scr")});
         std::string expected;
         for (std::string line : row.Errors) {
-            line = Replace(Replace(line, "M", File("m.toml")), "D/", JoinDir());
+            line = Replace(File("m.toml") + line.substr(1), "D/", JoinDir());
             expected += "mutone-pack: " + line + "\n";
         }
         EXPECT_EQ(run.Code, 1) << row.Manifest;
         EXPECT_EQ(run.Err, expected) << row.Manifest;
         EXPECT_EQ(run.Out, "");
-        EXPECT_EQ(FilesIn(""), (std::vector<std::string>{"bad.swf", "m.toml", "movie.swf", "notes.txt", "picture.swf",
-                                                         "runtime.exe", "short.swf"}))
+        EXPECT_EQ(FilesIn(""), (std::vector<std::string>{"bad.swf", "m.toml", "movie.swf", "notes.txt", "picture.bmp",
+                                                         "picture.swf", "runtime.exe", "short.swf"}))
             << "nothing written: " << row.Manifest;
     }
 }

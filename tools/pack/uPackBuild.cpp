@@ -6,6 +6,7 @@
 
 #include "app/uContentLoader.h"
 #include "flash/uFlashUtils.h"
+#include "forms/BitmapReader.h"
 #include "store/ZLibEx.h"
 #include "store/uExeAdder.h"
 #include "store/uPEUtils.h"
@@ -255,6 +256,19 @@ private:
                 D.Error(M.Picture.Where, "dialog.picture",
                         path + " is not a movie the settings dialog can show: " + e.Message());
             }
+        } else {
+            std::string why;
+            TBitmapPixels pixels;
+            try {
+                TMemoryStream bytes;
+                bytes.LoadFromFile(path);
+                if (ReadBitmapFile(bytes.Memory(), static_cast<size_t>(bytes.Length()), pixels, &why)) why.clear();
+            } catch (const Exception& e) {
+                why = e.Message();
+            }
+            if (!why.empty())
+                D.Error(M.Picture.Where, "dialog.picture",
+                        path + " is not a picture the settings dialog can show (a BMP file): " + why);
         }
         DialogText(TDialogKey::PictureName, *name);
         AddFile(DialogItemName(TDialogKey::Picture), path);
@@ -400,7 +414,8 @@ bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnos
 std::vector<std::string> RuntimeCandidates(const std::string& toolPath) {
     const std::string folder = DirectoryOf(toolPath);
     if (folder.empty()) return {};
-    return {JoinPath(folder, RuntimeFileName), JoinPath(JoinPath(folder, "../share/mutone"), RuntimeFileName)};
+    const std::string share = JoinPath(JoinPath(JoinPath(folder, ".."), "share"), "mutone");
+    return {JoinPath(folder, RuntimeFileName), JoinPath(share, RuntimeFileName)};
 }
 
 int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, const std::string& output) {
