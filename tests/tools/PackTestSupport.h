@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "PEBuilder.h"
+#include "uCodePage.h"
 #include "uPackCommands.h"
 #include "uPackFiles.h"
 
@@ -33,7 +34,15 @@ inline std::string Replace(std::string text, const std::string& from, const std:
 
 class TPackTest : public ::testing::Test {
 protected:
-    std::string File(const std::string& name) const { return JoinPath(FDir.Path(), name); }
+    // A file of the test's folder by a UTF-8 name, spelled as the system takes it ('/' also on Windows).
+    std::string File(const std::string& name) const {
+        std::string problem;
+        return JoinPath(FDir.Path(), Utf8ToSystem(name, problem).value_or(name));
+    }
+    // The same with the system's own separators, as the tool joins names.
+    std::string NativeFile(const std::string& name) const {
+        return Replace(File(name), "/", JoinDir().substr(JoinDir().size() - 1));
+    }
     // The folder's path with its separator, as the tool joins names to it.
     std::string JoinDir() const { return DirectoryOf(File("x")); }
 
@@ -64,7 +73,10 @@ protected:
     std::vector<std::string> FilesIn(const std::string& sub) const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(sub.empty() ? FDir.Path() : File(sub)))
-            if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+            if (entry.is_regular_file()) {
+                const std::u8string name = entry.path().filename().u8string();
+                names.emplace_back(name.begin(), name.end());
+            }
         std::sort(names.begin(), names.end());
         return names;
     }

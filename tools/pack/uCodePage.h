@@ -19,6 +19,12 @@ std::optional<std::string> Utf8ToCodePage(std::string_view utf8, int codePage, s
 // The inverse; none for bytes that are no text of the code page.
 std::optional<std::string> CodePageToUtf8(std::string_view bytes, int codePage, std::string& problem);
 
+// Paths and command-line texts as the system takes them (this project uses the ANSI functions of Windows, so
+// there the ANSI code page; elsewhere UTF-8 itself) from and to UTF-8. None for what the system cannot name,
+// with problem saying why.
+std::optional<std::string> Utf8ToSystem(std::string_view utf8, std::string& problem);
+std::optional<std::string> SystemToUtf8(std::string_view text, std::string& problem);
+
 // The platform's halves of the two above, for the code pages other than UTF-8 (iconv; WideCharToMultiByte).
 std::optional<std::string> ConvertFromUtf8(std::string_view utf8, int codePage, std::string& problem);
 std::optional<std::string> ConvertToUtf8(std::string_view bytes, int codePage, std::string& problem);

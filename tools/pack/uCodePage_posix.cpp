@@ -75,3 +75,11 @@ std::optional<std::string> ConvertToUtf8(std::string_view bytes, int codePage, s
                   std::to_string(codePage);
     return converted;
 }
+
+std::optional<std::string> Utf8ToSystem(std::string_view utf8, std::string&) {
+    return std::string(utf8);
+}
+
+std::optional<std::string> SystemToUtf8(std::string_view text, std::string&) {
+    return std::string(text);
+}

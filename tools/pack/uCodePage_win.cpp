@@ -28,6 +28,11 @@ std::optional<std::string> Narrow(std::wstring_view wide, UINT codePage) {
     return text;
 }
 
+std::string Replace(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
 } // namespace
 
 std::optional<std::string> ConvertFromUtf8(std::string_view utf8, int codePage, std::string& problem) {
@@ -60,4 +65,14 @@ std::optional<std::string> ConvertToUtf8(std::string_view bytes, int codePage, s
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
     return text;
+}
+
+std::optional<std::string> Utf8ToSystem(std::string_view utf8, std::string& problem) {
+    auto text = ConvertFromUtf8(utf8, CP_ACP, problem);
+    if (!text) problem = Replace(problem, "code page 0", "this system's code page");
+    return text;
+}
+
+std::optional<std::string> SystemToUtf8(std::string_view text, std::string& problem) {
+    return ConvertToUtf8(text, CP_ACP, problem);
 }

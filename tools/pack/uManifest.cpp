@@ -298,7 +298,15 @@ private:
             setting.Value.reset();
             return;
         }
-        if (setting.Where.File != SetSource) setting.Value = JoinPath(FManifestDir, *setting.Value);
+        std::string problem;
+        auto path = Utf8ToSystem(*setting.Value, problem);
+        if (!path) {
+            D.Error(setting.Where, field, "this system cannot name the path " + Describe(node) + ": " + problem);
+            setting.Value.reset();
+            return;
+        }
+        setting.Written = *setting.Value;
+        setting.Value = setting.Where.File == SetSource ? *path : JoinPath(FManifestDir, *path);
     }
 
     template <size_t N>
@@ -398,9 +406,16 @@ void MergeInto(toml::table& to, toml::table& from) {
 }
 
 // One "key=value" of the command line as a TOML document of that one key.
-std::optional<toml::table> ParseSetting(const std::string& setting, TDiagnostics& diagnostics) {
-    const size_t equals = setting.find('=');
+std::optional<toml::table> ParseSetting(const std::string& argument, TDiagnostics& diagnostics) {
     const TSourcePos where{std::string(SetSource)};
+    std::string problem;
+    const auto text = SystemToUtf8(argument, problem);
+    if (!text) {
+        diagnostics.Error(where, argument, problem);
+        return std::nullopt;
+    }
+    const std::string& setting = *text;
+    const size_t equals = setting.find('=');
     if (equals == std::string::npos || equals == 0) {
         diagnostics.Error(where, setting, "expected KEY=VALUE");
         return std::nullopt;
@@ -494,7 +509,13 @@ bool LoadManifest(const std::string& input, const std::vector<std::string>& sets
     if (LooksLikeSwf(input)) {
         // A movie alone: the manifest of the simple case holds only the movie's path.
         toml::table movie;
-        movie.insert("file", input);
+        std::string problem;
+        const auto file = SystemToUtf8(input, problem);
+        if (!file) {
+            diagnostics.Error({input}, "movie.file", problem);
+            return false;
+        }
+        movie.insert("file", *file);
         root.insert("movie", std::move(movie));
     } else {
         std::string text;

@@ -41,6 +41,7 @@ std::string FormatDiagnostic(const TDiagnostic& diagnostic);
 template <class T> struct TSetting {
     std::optional<T> Value;
     TSourcePos Where;
+    std::string Written; // a path as written, in UTF-8; Value holds it as the system takes it
     bool Given() const { return Value.has_value(); }
 };
 

@@ -112,11 +112,10 @@ public:
         };
         FText << "\n[movie]\n";
         const TItemType* movieName = content(TContentKey::MovieFileName);
-        std::string movieFile = "movie.swf";
-        if (movieName && IsSafeFileName(ItemText(*movieName))) movieFile = ItemText(*movieName);
         if (const TItemType* movie = content(TContentKey::Movie)) {
-            WriteFile(movieFile, *movie);
-            FText << "file = " << TomlString(movieFile) << "\n";
+            const TPlace place = Place("", movieName ? ItemText(*movieName) : "", "movie.swf");
+            WriteFile(place.Path, *movie);
+            FText << "file = " << TomlString(place.Path) << "\n";
         }
         if (movieName) FText << "name = " << Text(*movieName, "movie name") << "\n";
         Flag(content(TContentKey::Loop), "loop");
@@ -160,9 +159,13 @@ public:
         const TItemType* pictureName = dialog(TDialogKey::PictureName);
         const TItemType* picture = dialog(TDialogKey::Picture);
         if (pictureName && picture && picture->Size > 0) {
-            const std::string path = "dialog/" + DiskName(ItemText(*pictureName), "picture.bmp");
-            WriteFile(path, *picture);
-            FText << "picture = " << TomlString(path) << "\n";
+            const std::string stored = ItemText(*pictureName);
+            // The dialog tells a movie by its name's extension, which the name given in its place keeps.
+            const bool movie = stored.size() >= 4 && (stored.substr(stored.size() - 4) == ".swf" ||
+                                                      stored.substr(stored.size() - 4) == ".SWF");
+            const TPlace place = Place("dialog", stored, movie ? "picture.swf" : "picture.bmp");
+            WriteFile(place.Path, *picture);
+            FText << "picture = " << TomlString(place.Path) << "\n";
         }
 
         const std::string manifest = JoinPath(FDir, "screensaver.toml");
@@ -199,9 +202,18 @@ private:
             FText << value << "\n";
     }
 
-    // The stored name when it can name a file here; otherwise the fallback, and the manifest keeps the stored name.
-    static std::string DiskName(const std::string& stored, const std::string& fallback) {
-        return IsSafeFileName(stored) ? stored : fallback;
+    // Where a stored file goes, as the manifest names it (UTF-8, relative to it): under its stored name when that
+    // is a plain file name of the code page this system can name, else under fallback.
+    struct TPlace {
+        std::string Path;
+        bool Renamed = false;
+    };
+    TPlace Place(const std::string& folder, const std::string& stored, const std::string& fallback) {
+        std::string problem;
+        auto name = CodePageToUtf8(stored, FCodePage, problem);
+        if (!IsSafeFileName(stored) || !name || !Utf8ToSystem(*name, problem)) name.reset();
+        const std::string file = name ? *name : fallback;
+        return {folder.empty() ? file : folder + "/" + file, !name};
     }
 
     void ExtraFiles(const TFoundContent& found, const TItemType* countItem) {
@@ -209,17 +221,16 @@ private:
         // The runtime takes only the entries below the count with both a name and data.
         for (const auto& [index, entry] : found.Files) {
             if (index >= count || !entry.first || !entry.second) continue;
-            const std::string stored = ItemText(*entry.first);
-            const std::string disk = DiskName(stored, "file" + std::to_string(index) + ".bin");
-            const std::string path = "files/" + disk;
-            WriteFile(path, *entry.second);
-            FText << "\n[[files]]\npath = " << TomlString(path) << "\n";
-            if (disk != stored) FText << "name = " << Text(*entry.first, "additional file's name") << "\n";
+            const TPlace place = Place("files", ItemText(*entry.first), "file" + std::to_string(index) + ".bin");
+            WriteFile(place.Path, *entry.second);
+            FText << "\n[[files]]\npath = " << TomlString(place.Path) << "\n";
+            if (place.Renamed) FText << "name = " << Text(*entry.first, "additional file's name") << "\n";
         }
     }
 
     void WriteFile(const std::string& relative, const TItemType& item) {
-        const std::string path = JoinPath(FDir, relative);
+        std::string problem;
+        const std::string path = JoinPath(FDir, Utf8ToSystem(relative, problem).value_or(relative));
         const std::string folder = DirectoryOf(path);
         if (!folder.empty() && !CreateDirectories(folder)) throw EPackError(folder, "cannot create directory");
         WritePackFile(path, item.Data, static_cast<size_t>(std::max(item.Size, 0)));

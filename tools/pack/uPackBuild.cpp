@@ -233,7 +233,7 @@ private:
             if (!file.Path.Given()) continue;
             CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where);
             TSetting<std::string> name = file.Name;
-            if (!name.Given()) name = {FileNameOf(*file.Path.Value), file.Path.Where};
+            if (!name.Given()) name = {FileNameOf(file.Path.Written), file.Path.Where};
             const auto stored = StoredName(name, field + (file.Name.Given() ? ".name" : ".path"));
             if (!stored) continue;
             const auto index = static_cast<int32_t>(i);
@@ -246,7 +246,7 @@ private:
         if (!M.Picture.Given()) return;
         const std::string& path = *M.Picture.Value;
         if (!CheckInputFile(path, "dialog.picture", M.Picture.Where)) return;
-        const auto name = StoredName({FileNameOf(path), M.Picture.Where}, "dialog.picture");
+        const auto name = StoredName({FileNameOf(M.Picture.Written), M.Picture.Where}, "dialog.picture");
         if (!name) return;
         // The dialog tells a movie from a picture by the name alone.
         if (HasSwfExtension(*name)) {
