@@ -365,3 +365,52 @@ TEST_F(PackBuild, RepackingAnEarlierOutputReplacesItsContent) {
 }
 
 } // namespace
+
+namespace {
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+// A signature lies behind the image: packing a signed file drops it with its directory entry, and the checksum is
+// that of the image again, as a linker computes it (16-bit words with carries folded, plus the length).
+TEST_F(PackBuild, PackingASignedRuntimeDropsItsSignature) {
+    std::vector<uint8_t> image = BuildSimplePEImage();
+    const size_t optional = 128 + 24, checksumAt = optional + 64, securityAt = optional + 96 + 32;
+    Put32(image, optional + 92, 16); // NumberOfRvaAndSizes
+    uint64_t sum = 0;
+    for (size_t i = 0; i < image.size(); i += 2)
+        if (i != checksumAt && i != checksumAt + 2) sum += image[i] | image[i + 1] << 8;
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    Put32(image, checksumAt, static_cast<uint32_t>(sum + image.size()));
+    WriteFileBytes(File("plain.exe"), image);
+
+    std::vector<uint8_t> signedImage = image;
+    Put32(signedImage, securityAt, static_cast<uint32_t>(image.size()));
+    Put32(signedImage, securityAt + 4, 24);
+    Put32(signedImage, checksumAt, 0x12345678);
+    signedImage.insert(signedImage.end(), 24, 0xCE);
+    WriteFileBytes(File("signed.exe"), signedImage);
+
+    WriteFileBytes(File("movie.swf"), BuildSWF(SimpleMovie(550, 400, 0, false)));
+    ASSERT_EQ(Run({"build", File("movie.swf"), "-o", File("plain.scr"), "--runtime", File("plain.exe")}).Code, 0);
+    const TRun run = Run({"build", File("movie.swf"), "-o", File("resigned.scr"), "--runtime", File("signed.exe")});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(
+        run.Out.find("removed the signature of " + File("signed.exe") + ": sign " + File("resigned.scr") + " again\n"),
+        std::string::npos)
+        << run.Out;
+    EXPECT_EQ(ReadFileBytes(File("resigned.scr")), ReadFileBytes(File("plain.scr")));
+
+    // A certificate table inside the image cannot be cut away.
+    Put32(signedImage, securityAt, 0x300);
+    WriteFileBytes(File("inside.exe"), signedImage);
+    const TRun inside = Run({"build", File("movie.swf"), "-o", File("x.scr"), "--runtime", File("inside.exe")});
+    EXPECT_EQ(inside.Code, 1);
+    EXPECT_EQ(inside.Err, "mutone-pack: " + File("inside.exe") +
+                              ": runtime: its certificate table lies inside its image; it cannot be packed\n");
+}

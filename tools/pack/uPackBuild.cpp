@@ -63,6 +63,14 @@ int32_t MajorVersion(std::string_view version) {
     return major;
 }
 
+// The file name of a path as written, given where the path was.
+TSetting<std::string> NameOf(const TSetting<std::string>& path) {
+    TSetting<std::string> name;
+    name.Value = FileNameOf(path.Written);
+    name.Where = path.Where;
+    return name;
+}
+
 // Builds the plan, one setting after another; every problem goes to the diagnostics.
 class TPlanner {
 public:
@@ -233,7 +241,7 @@ private:
             if (!file.Path.Given()) continue;
             CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where);
             TSetting<std::string> name = file.Name;
-            if (!name.Given()) name = {FileNameOf(file.Path.Written), file.Path.Where};
+            if (!name.Given()) name = NameOf(file.Path);
             const auto stored = StoredName(name, field + (file.Name.Given() ? ".name" : ".path"));
             if (!stored) continue;
             const auto index = static_cast<int32_t>(i);
@@ -246,7 +254,7 @@ private:
         if (!M.Picture.Given()) return;
         const std::string& path = *M.Picture.Value;
         if (!CheckInputFile(path, "dialog.picture", M.Picture.Where)) return;
-        const auto name = StoredName({FileNameOf(M.Picture.Written), M.Picture.Where}, "dialog.picture");
+        const auto name = StoredName(NameOf(M.Picture), "dialog.picture");
         if (!name) return;
         // The dialog tells a movie from a picture by the name alone.
         if (HasSwfExtension(*name)) {
@@ -316,6 +324,19 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
 void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The optional header's CheckSum: 16-bit words summed with their carries folded back, the field itself left out,
+// plus the file's length.
+uint32_t PEChecksum(const std::vector<uint8_t>& bytes, size_t fieldAt) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        if (i >= fieldAt && i < fieldAt + 4) continue;
+        sum += bytes[i] | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum + static_cast<uint32_t>(bytes.size());
 }
 
 // A file that is removed again unless it was committed.
@@ -406,7 +427,9 @@ bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnos
     }
     Put32(image.Head, securityAt, 0);
     Put32(image.Head, securityAt + 4, 0);
-    Put32(image.Head, optional + 64, 0); // the checksum covered the signature; 0 means none was computed
+    // The signer set the checksum over the signed file; it is computed again over the image, as the linker did,
+    // so that packing a signed runtime gives the bytes that packing it before signing gives.
+    Put32(image.Head, optional + 64, PEChecksum(image.Head, optional + 64));
     image.SignatureRemoved = true;
     return true;
 }
