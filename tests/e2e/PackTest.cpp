@@ -37,12 +37,11 @@ protected:
 
     // Starts the screensaver with /s and waits until `controls` movie controls have their movie.
     void Play(const std::string& screensaver, size_t controls) {
-        FStarter = TChildProcess::Start(Quoted(screensaver) + " /s",
-                                        EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
+        FStarter =
+            TChildProcess::Start(Quoted(screensaver) + " /s", EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
         ASSERT_TRUE(WaitUntil([&] { return PutsOf(102).size() >= controls; }, StartDeadlineMs))
             << "the movie did not reach the controls";
-        for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))
-            if (WindowProcess(window) != GetCurrentProcessId()) FRunner = TChildProcess::Open(WindowProcess(window));
+        FRunner = RunModeCopy(FStarter);
         ASSERT_TRUE(FRunner) << "no run-mode copy";
     }
 
@@ -53,15 +52,7 @@ protected:
         EXPECT_FALSE(GetFileAttributesA(FContentFolder.c_str()) != INVALID_FILE_ATTRIBUTES);
     }
 
-    std::vector<std::string> PutsOf(int dispId) {
-        std::vector<std::string> values;
-        const std::string marker = " put " + std::to_string(dispId) + " ";
-        for (const std::string& line : RecordLines(FRecord)) {
-            const size_t at = line.find(marker);
-            if (at != std::string::npos) values.push_back(line.substr(at + marker.size()));
-        }
-        return values;
-    }
+    std::vector<std::string> PutsOf(int dispId) { return PlayerPuts(FRecord, dispId); }
 
     TScreenSaverFlagReset FFlag;
     TTempFolder FFolder;

@@ -18,6 +18,7 @@
 struct TRun {
     int Code;
     std::string Out, Err;
+    long PeakKiB = 0; // a program's largest resident set, where the system tells
 };
 
 inline TRun RunTool(const std::vector<std::string>& args) {

@@ -1,6 +1,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 
 #include "uCodePage.h"
@@ -43,37 +44,34 @@ private:
     iconv_t FCd;
 };
 
-std::string IconvName(int codePage) {
-    return "CP" + std::to_string(codePage);
+// input converted between UTF-8 and the code page; on failure problem is what describe says of the offset
+// where conversion stopped.
+std::optional<std::string> Convert(std::string_view input, int codePage, bool fromUtf8, std::string& problem,
+                                   const std::function<std::string(size_t)>& describe) {
+    const std::string page = "CP" + std::to_string(codePage);
+    TIconv converter(fromUtf8 ? page : "UTF-8", fromUtf8 ? "UTF-8" : page);
+    if (!converter.Valid()) {
+        problem = "this system cannot convert code page " + std::to_string(codePage);
+        return std::nullopt;
+    }
+    size_t failedAt = 0;
+    auto converted = converter.Convert(input, failedAt);
+    if (!converted) problem = describe(failedAt);
+    return converted;
 }
 
 } // namespace
 
 std::optional<std::string> ConvertFromUtf8(std::string_view utf8, int codePage, std::string& problem) {
-    TIconv converter(IconvName(codePage), "UTF-8");
-    if (!converter.Valid()) {
-        problem = "this system cannot convert to code page " + std::to_string(codePage);
-        return std::nullopt;
-    }
-    size_t failedAt = 0;
-    auto converted = converter.Convert(utf8, failedAt);
-    if (!converted)
-        problem = DescribeCharacter(utf8.substr(failedAt)) + " has no code in code page " + std::to_string(codePage);
-    return converted;
+    return Convert(utf8, codePage, true, problem, [&](size_t at) {
+        return DescribeCharacter(utf8.substr(at)) + " has no code in code page " + std::to_string(codePage);
+    });
 }
 
 std::optional<std::string> ConvertToUtf8(std::string_view bytes, int codePage, std::string& problem) {
-    TIconv converter("UTF-8", IconvName(codePage));
-    if (!converter.Valid()) {
-        problem = "this system cannot convert from code page " + std::to_string(codePage);
-        return std::nullopt;
-    }
-    size_t failedAt = 0;
-    auto converted = converter.Convert(bytes, failedAt);
-    if (!converted)
-        problem = "the byte at offset " + std::to_string(failedAt) + " is no character of code page " +
-                  std::to_string(codePage);
-    return converted;
+    return Convert(bytes, codePage, false, problem, [&](size_t at) {
+        return "the byte at offset " + std::to_string(at) + " is no character of code page " + std::to_string(codePage);
+    });
 }
 
 std::optional<std::string> Utf8ToSystem(std::string_view utf8, std::string&) {

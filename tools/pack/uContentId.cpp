@@ -1,5 +1,6 @@
 #include "uContentId.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,12 @@ uint64_t Rotl(uint64_t x, int r) {
 }
 
 uint64_t Read64(const uint8_t* p) {
+    // One load where the machine is little-endian, as every target of this project is.
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i)
         v = v << 8 | p[i];
@@ -98,8 +105,13 @@ void TContentHasher::UpdateField(const void* data, size_t size) {
 }
 
 std::string TContentHasher::Guid() const {
-    const uint64_t high = FHigh.Digest();
-    uint64_t low = FLow.Digest();
+    const uint64_t low = FHash.Digest();
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<uint8_t>(low >> (8 * i));
+    TXxh64 spread(1);
+    spread.Update(bytes, sizeof bytes);
+    const uint64_t high = spread.Digest();
     // Version 8 in the third group, the RFC variant (binary 10) at the start of the fourth.
     const uint16_t version = static_cast<uint16_t>(((high >> 16) & 0x0FFF) | 0x8000);
     const uint16_t variant = static_cast<uint16_t>(((low >> 48) & 0x3FFF) | 0x8000);

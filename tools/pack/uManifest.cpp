@@ -268,26 +268,22 @@ private:
         return nullptr;
     }
 
-    bool Bool(const toml::node& node, const std::string& field, TSetting<bool>& setting) {
-        const auto value = node.value_exact<bool>();
+    template <class T>
+    bool Exact(const toml::node& node, const std::string& field, TSetting<T>& setting, const char* expected) {
+        const auto value = node.value_exact<T>();
         if (!value) {
-            D.Error(At(node), field, "expected true or false, not " + Describe(node));
+            D.Error(At(node), field, std::string("expected ") + expected + ", not " + Describe(node));
             return false;
         }
         setting.Value = *value;
         setting.Where = At(node);
         return true;
     }
-
+    bool Bool(const toml::node& node, const std::string& field, TSetting<bool>& setting) {
+        return Exact(node, field, setting, "true or false");
+    }
     bool String(const toml::node& node, const std::string& field, TSetting<std::string>& setting) {
-        const auto value = node.value_exact<std::string>();
-        if (!value) {
-            D.Error(At(node), field, "expected a string, not " + Describe(node));
-            return false;
-        }
-        setting.Value = *value;
-        setting.Where = At(node);
-        return true;
+        return Exact(node, field, setting, "a string");
     }
 
     // A path as written, resolved against the folder of the manifest it was written in.

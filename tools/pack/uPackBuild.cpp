@@ -20,7 +20,9 @@
 namespace {
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted(1, '"');
+    quoted += text;
+    return quoted += '"';
 }
 
 std::string MiB(int64_t bytes) {
@@ -285,7 +287,7 @@ private:
     // The identifier from everything else the store holds: the same content keeps it, other content gets another.
     std::string DerivedId() {
         TContentHasher hasher;
-        std::vector<uint8_t> buffer(64 * 1024);
+        std::vector<uint8_t> buffer(1024 * 1024);
         for (const TPlannedItem& item : P.Items) {
             hasher.UpdateField(item.Name.data(), item.Name.size());
             if (item.File.empty()) {
@@ -446,8 +448,10 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
     std::unique_ptr<TPartialFile> partial;
     std::unique_ptr<TFileStream> stream;
     for (int attempt = 0; !stream; ++attempt) {
-        const std::string name =
-            JoinPath(folder, "." + FileNameOf(output) + ".partial" + (attempt ? std::to_string(attempt) : ""));
+        std::string partialName(1, '.');
+        partialName += FileNameOf(output) + ".partial";
+        if (attempt) partialName += std::to_string(attempt);
+        const std::string name = JoinPath(folder, partialName);
         try {
             // Never through a link or over another's file: only a name that nobody has is taken.
             stream = std::make_unique<TFileStream>(name, TFileMode::fmCreateNew);
