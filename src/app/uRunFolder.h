@@ -12,16 +12,16 @@
 // The marker's file name; content may not use it for a file of its own.
 inline constexpr std::string_view RunFolderMarkerName = "~mutone-run.lock";
 
+// True for the marker's name, in any letter case.
+bool IsRunFolderMarkerName(std::string_view name);
+
+#ifdef _WIN32
 struct TRunFolder {
     std::string Path; // without a trailing backslash; empty when there is none
     UniqueFileHandle Marker;
     explicit operator bool() const { return !Path.empty(); }
 };
 
-// True for the marker's name, in any letter case.
-bool IsRunFolderMarkerName(std::string_view name);
-
-#ifdef _WIN32
 // Makes folder this run's: a new folder, or one that an earlier run of this program left behind and whose owner
 // is gone (emptied first). Empty when the folder belongs to someone else or to a live run, or cannot be made.
 TRunFolder ClaimRunFolder(const std::string& folder);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 
+#include "BMPBuilder.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -106,6 +108,44 @@ TEST_F(E2EPack, AMovieAloneBecomesAScreensaver) {
     EXPECT_EQ(PutsOf(106), std::vector<std::string>{"bool -1"});
     EXPECT_EQ(PutsOf(105), std::vector<std::string>{"i4 1"});
     EndByClick();
+}
+
+// The settings dialog shows what the manifest's [dialog] says.
+TEST_F(E2EPack, TheDialogShowsTheManifestsTexts) {
+    WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0, false)));
+    WriteFileBytes(FFolder.Path() + "about.bmp",
+                   BuildBMP(MakeBitmap(std::vector<uint32_t>(120 * 90, 0x3366CC), 120, 90, 24, false)));
+    WriteFileBytes(FFolder.Path() + "clock.toml", Bytes(R"(
+[movie]
+file = "clip.swf"
+[dialog]
+caption = "My Clock settings"
+copyright = "(c) 2024 Ann & Bob"
+link = "https://example.com/"
+close_button = false
+picture = "about.bmp"
+)"));
+    ASSERT_EQ(RunTool("build clock.toml -o Dialog.scr"), 0u);
+    TChildProcess saver = TChildProcess::Start(Quoted(FFolder.Path() + "Dialog.scr") + " /c",
+                                               EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
+    HWND dialog = WaitForProcessWindow(saver.Pid(), "TfrmDialog", true);
+    ASSERT_NE(dialog, nullptr) << "no settings dialog appeared";
+    ASSERT_TRUE(Drain(dialog));
+    EXPECT_EQ(TextOfA(dialog), "My Clock settings");
+    std::map<std::string, HWND> children;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children[ClassOf(child)] = child;
+    ASSERT_TRUE(children.count("TSimpleWebLabelEx") && children.count("TImage"));
+    EXPECT_EQ(TextOfA(children["TSimpleWebLabelEx"]), "(c) 2024 Ann & Bob");
+    const RECT picture = WindowRect(children["TImage"]);
+    EXPECT_EQ(picture.right - picture.left, 120);
+    EXPECT_EQ(picture.bottom - picture.top, 90);
+    for (const auto& [className, child] : children)
+        if (className != "TSimpleWebLabelEx" && className != "TImage")
+            EXPECT_FALSE(IsWindowVisible(child)) << className << ": the close button is hidden";
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(saver.WaitForExit());
+    EXPECT_EQ(saver.ExitCode(), 0u);
 }
 
 // A signed screensaver, made and signed outside by tests/e2e/signed-screensaver.sh, which names it here.

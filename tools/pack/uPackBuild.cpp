@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "app/uContentLoader.h"
+#include "app/uRunFolder.h"
 #include "flash/uFlashUtils.h"
 #include "forms/BitmapReader.h"
 #include "store/ZLibEx.h"
@@ -155,19 +156,22 @@ private:
                                           "a plain file name (no \\ / : * ? \" < > |, no device name)");
             return std::nullopt;
         }
-        if (!LooksLikeGuid(*id))
-            D.Warn(M.Id.Where, "id",
-                   Quoted(*M.Id.Value) +
-                       " is not a GUID: a folder that an interrupted run left behind is "
-                       "cleaned up only for a GUID such as \"{0B6D3E0A-6A43-4C8E-9D0F-5A1B2C3D4E5F}\"");
         return id;
     }
 
-    // A file name the runtime writes into its folder under exactly this name, or none (reported).
-    std::optional<std::string> StoredName(const TSetting<std::string>& setting, const std::string& field) {
+    // A file name the runtime writes into its folder under exactly this name, or none (reported). unique: the
+    // file is written beside the others, so no other may have its name.
+    std::optional<std::string> StoredName(const TSetting<std::string>& setting, const std::string& field,
+                                          bool unique = true) {
         auto name = Converted(setting, field);
         if (!name) return std::nullopt;
-        if (ExtraFileBareName(*name) == *name) return CheckName(*name, field, setting.Where) ? name : std::nullopt;
+        if (IsRunFolderMarkerName(*name)) {
+            D.Error(setting.Where, field,
+                    Quoted(*setting.Value) + " is the name of the file that marks the screensaver's own folder");
+            return std::nullopt;
+        }
+        if (ExtraFileBareName(*name) == *name)
+            return !unique || CheckName(*name, field, setting.Where) ? name : std::nullopt;
         const bool folders = name->find_first_of("\\/:") != std::string::npos;
         D.Error(setting.Where, field,
                 Quoted(*setting.Value) +
@@ -256,10 +260,11 @@ private:
         if (!M.Picture.Given()) return;
         const std::string& path = *M.Picture.Value;
         if (!CheckInputFile(path, "dialog.picture", M.Picture.Where)) return;
-        const auto name = StoredName(NameOf(M.Picture), "dialog.picture");
+        // The dialog tells a movie from a picture by the name alone; only a movie is written into the folder.
+        const bool movie = HasSwfExtension(M.Picture.Written);
+        const auto name = StoredName(NameOf(M.Picture), "dialog.picture", movie);
         if (!name) return;
-        // The dialog tells a movie from a picture by the name alone.
-        if (HasSwfExtension(*name)) {
+        if (movie) {
             try {
                 TSWF swf(path);
             } catch (const Exception& e) {
