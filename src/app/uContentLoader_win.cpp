@@ -17,11 +17,6 @@
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const size_t cut = path.find_last_of('\\');
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 // The loader's effects on the main form and its screensaver component.
 class TMainFormContent final : public TContentTarget {
 public:
