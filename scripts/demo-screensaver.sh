@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Packs a generated movie into the built screensaver and plays it under Wine: full screen on three monitors (with
-# a screenshot), then in a preview window. The Flash control cannot be installed here; the stand-in player of the
-# tests takes its place and records what the screensaver handed it.
+# Builds the sample screensaver with mutone-pack from the manifest in samples/demo and plays it under Wine: full
+# screen on three monitors (with a screenshot), then in a preview window. The Flash control cannot be installed
+# here; the stand-in player of the tests takes its place and records what the screensaver handed it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-build/demo}")
 mkdir -p "$out"
 
-build/native/tests/fixtures/mkswf "$out/movie.swf" 550 400 3366cc
-build/native/tests/fixtures/mkstore build/win32/src/app/mutone.scr "$out/Sample.scr" \
-    "GUID={0B6D3E0A-6A43-4C8E-9D0F-5A1B2C3D4E5F}" "MovieFileName=sample.swf" "Movie@$out/movie.swf" \
-    '!Loop#01' "FlashVars=greeting=hello" '!MonitorLayout#02000000' '!BackgroundColor#ff880000'
+# The sample's manifest is kept in the repository; its movie and picture are generated beside it.
+build/native/tests/fixtures/mkswf samples/demo/movie.swf 550 400 3366cc
+build/native/tests/fixtures/mkbmp samples/demo/picture.bmp 120 90 ff8800
+echo "-- packing the sample, as you would pack your own movie:"
+pack=(build/native/tools/pack/mutone-pack build samples/demo/screensaver.toml -o "$out/Sample.scr")
+echo "   ${pack[*]}"
+"${pack[@]}"
 echo "-- the packed screensaver"
 build/native/tools/pack/mutone-pack info "$out/Sample.scr"
 build/native/tools/pack/mutone-pack list "$out/Sample.scr"

@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh native win32 win64
+# win32 first: the native mutone-pack takes the Windows runtime that build makes.
+bash scripts/build.sh win32 native win64
 
 out=build/demo
 rm -rf "$out"

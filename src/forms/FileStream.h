@@ -10,6 +10,7 @@ enum class TFileMode {
     fmOpenReadDenyNone,  // read access, others may read, write and delete
     fmOpenReadExclusive, // read access, no other opening of the file meanwhile (Windows only; read elsewhere)
     fmCreate,            // create or truncate, read and write access
+    fmCreateNew,         // create a file that must not exist yet (never through a link), read and write access
 };
 
 class TFileStream : public TStream {

@@ -5,12 +5,13 @@
 #include "FileStream.h"
 
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
-    int flags = mode == TFileMode::fmCreate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDONLY;
+    const bool create = mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew;
+    int flags = mode == TFileMode::fmCreate      ? (O_RDWR | O_CREAT | O_TRUNC)
+                : mode == TFileMode::fmCreateNew ? (O_RDWR | O_CREAT | O_EXCL)
+                                                 : O_RDONLY;
     int fd = ::open(fileName.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw EFOpenError(std::string(mode == TFileMode::fmCreate ? "Cannot create file \"" : "Cannot open file \"") +
-                          fileName + "\"");
-    }
+    if (fd < 0)
+        throw EFOpenError(std::string(create ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\"");
     FHandle = fd;
 }
 

@@ -26,11 +26,16 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         share = 0;
         disposition = CREATE_ALWAYS;
         break;
+    case TFileMode::fmCreateNew:
+        access = GENERIC_READ | GENERIC_WRITE;
+        share = 0;
+        disposition = CREATE_NEW;
+        break;
     }
     HANDLE h = CreateFileA(fileName.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        throw EFOpenError(std::string(mode == TFileMode::fmCreate ? "Cannot create file \"" : "Cannot open file \"") +
-                          fileName + "\"");
+        const bool create = mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew;
+        throw EFOpenError(std::string(create ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\"");
     }
     FHandle = reinterpret_cast<intptr_t>(h);
 }

@@ -1,5 +1,7 @@
 #include "uExeAdder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -26,7 +28,9 @@ bool MagicAt(TStream& stream, int64_t position) {
     return std::memcmp(bytes, StoreMagic, 4) == 0;
 }
 
-int64_t Remaining(TStream& stream, int64_t fileSize) { return std::max<int64_t>(0, fileSize - stream.Position()); }
+int64_t Remaining(TStream& stream, int64_t fileSize) {
+    return std::max<int64_t>(0, fileSize - stream.Position());
+}
 
 // A malloc block for one item; EOutOfMemory when it cannot be had.
 uint8_t* AllocateItem(int32_t size) {
@@ -35,26 +39,42 @@ uint8_t* AllocateItem(int32_t size) {
     return static_cast<uint8_t*>(block);
 }
 
-void PutInt32(std::vector<uint8_t>& out, int32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i)));
+void PutInt32(TStream& out, int32_t value) {
+    uint8_t b[4];
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i));
+    out.WriteBuffer(b, 4);
 }
 
-void PutInt64(std::vector<uint8_t>& out, int64_t value) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
+void PutInt64(TStream& out, int64_t value) {
+    uint8_t b[8];
+    for (int i = 0; i < 8; ++i)
+        b[i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
+    out.WriteBuffer(b, 8);
 }
 
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::vector<uint8_t> out(size);
-    if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw EZLibError("insufficient memory");
-    out.resize(size);
-    return out;
-}
+constexpr int32_t WriterChunk = 64 * 1024;
+
+// Owns one deflate state.
+class TDeflater {
+public:
+    TDeflater() {
+        if (deflateInit(&FZ, StoreCompressionLevel) != Z_OK) throw EZLibError("insufficient memory");
+    }
+    ~TDeflater() { deflateEnd(&FZ); }
+    TDeflater(const TDeflater&) = delete;
+    TDeflater& operator=(const TDeflater&) = delete;
+    z_stream& Z() { return FZ; }
+
+private:
+    z_stream FZ{};
+};
 
 } // namespace
 
-TItemTypes::~TItemTypes() { FreeExeItems(*this); }
+TItemTypes::~TItemTypes() {
+    FreeExeItems(*this);
+}
 
 uint8_t StreamReadByte(TStream& stream) {
     uint8_t value;
@@ -72,7 +92,8 @@ int64_t StreamReadInt64(TStream& stream) {
     uint8_t b[8];
     ReadZeroFilled(stream, b, 8);
     uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | b[i];
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | b[i];
     return static_cast<int64_t>(value);
 }
 
@@ -148,7 +169,8 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items) {
     for (int32_t i = 0; i < itemCount; ++i) {
         TItemType& item = items[static_cast<size_t>(i)];
         item.Name = StreamReadString(*stream);
-        for (char& c : item.Name) c = static_cast<char>(static_cast<uint8_t>(c) ^ key);
+        for (char& c : item.Name)
+            c = static_cast<char>(static_cast<uint8_t>(c) ^ key);
         item.Compressed = StreamReadByte(*stream) != 0;
         const int32_t storedSize = StreamReadInt32(*stream);
         item.StoredSize = storedSize;
@@ -186,26 +208,103 @@ void FreeExeItems(TItemTypes& items) {
     items.SetLength(0);
 }
 
-std::vector<uint8_t> BuildStore(const std::vector<TStoreItem>& items, int32_t nameKey, int64_t imageSize) {
-    const uint8_t key = static_cast<uint8_t>(nameKey);
-    std::vector<uint8_t> body;
-    PutInt32(body, nameKey);
-    PutInt32(body, static_cast<int32_t>(items.size()));
-    for (const TStoreItem& item : items) {
-        PutInt32(body, static_cast<int32_t>(item.Name.size()));
-        for (char c : item.Name) body.push_back(static_cast<uint8_t>(c) ^ key);
-        body.push_back(item.Compress ? 1 : 0);
-        const std::vector<uint8_t> payload = item.Compress ? Deflate(item.Data) : item.Data;
-        PutInt32(body, static_cast<int32_t>(payload.size()));
-        body.insert(body.end(), payload.begin(), payload.end());
-    }
+TStoreWriter::TStoreWriter(TStream& out, int32_t nameKey, int64_t imageSize)
+    : FOut(out), FImageSize(imageSize), FStart(out.Position()), FKey(static_cast<uint8_t>(nameKey)), FIn(WriterChunk),
+      FPacked(WriterChunk) {
+    PutInt32(FOut, 0);
+    const uint8_t trailerFlag = 1;
+    FOut.WriteBuffer(&trailerFlag, 1);
+    PutInt32(FOut, nameKey);
+    PutInt32(FOut, 0);
+}
 
-    std::vector<uint8_t> store;
-    const int64_t storeSize = 4 + 1 + static_cast<int64_t>(body.size()) + 8 + 4;
-    PutInt32(store, static_cast<int32_t>(imageSize + storeSize));
-    store.push_back(1);
-    store.insert(store.end(), body.begin(), body.end());
-    PutInt64(store, static_cast<int64_t>(body.size()));
-    store.insert(store.end(), StoreMagic, StoreMagic + 4);
-    return store;
+void TStoreWriter::AddItem(const std::string& name, const void* data, size_t size, bool compress) {
+    size_t done = 0;
+    Record(name, compress, [&](uint8_t* buffer, int32_t count) {
+        const size_t n = std::min(size - done, static_cast<size_t>(count));
+        if (n > 0) std::memcpy(buffer, static_cast<const uint8_t*>(data) + done, n);
+        done += n;
+        return static_cast<int32_t>(n);
+    });
+}
+
+void TStoreWriter::AddItem(const std::string& name, TStream& source, bool compress) {
+    Record(name, compress, [&](uint8_t* buffer, int32_t count) { return source.Read(buffer, count); });
+}
+
+void TStoreWriter::Record(const std::string& name, bool compress,
+                          const std::function<int32_t(uint8_t*, int32_t)>& read) {
+    if (name.size() > static_cast<size_t>(INT32_MAX)) throw EWriteError("Item name too long");
+    PutInt32(FOut, static_cast<int32_t>(name.size()));
+    std::string scrambled = name;
+    for (char& c : scrambled)
+        c = static_cast<char>(static_cast<uint8_t>(c) ^ FKey);
+    FOut.WriteBuffer(scrambled.data(), static_cast<int32_t>(scrambled.size()));
+    const uint8_t flag = compress ? 1 : 0;
+    FOut.WriteBuffer(&flag, 1);
+    const int64_t sizeField = FOut.Position();
+    PutInt32(FOut, 0);
+
+    int64_t taken = 0;
+    int64_t stored = 0;
+    const auto put = [&](const uint8_t* bytes, int32_t count) {
+        stored += count;
+        if (stored > INT32_MAX) throw EWriteError("Item \"" + name + "\" is too large for the content store");
+        FOut.WriteBuffer(bytes, count);
+    };
+    if (!compress) {
+        for (int32_t n; (n = read(FIn.data(), WriterChunk)) > 0;)
+            put(FIn.data(), n);
+    } else {
+        TDeflater deflater;
+        z_stream& z = deflater.Z();
+        int flush = Z_NO_FLUSH;
+        do {
+            const int32_t n = read(FIn.data(), WriterChunk);
+            taken += n;
+            // The reader refuses to inflate more than this; such an item could never be read back.
+            if (taken > MaxInflatedSize)
+                throw EWriteError("Item \"" + name + "\" is larger than the screensaver can inflate");
+            flush = n > 0 ? Z_NO_FLUSH : Z_FINISH;
+            z.next_in = FIn.data();
+            z.avail_in = static_cast<uInt>(n);
+            do {
+                z.next_out = FPacked.data();
+                z.avail_out = WriterChunk;
+                if (deflate(&z, flush) == Z_STREAM_ERROR) throw EZLibError("stream error");
+                put(FPacked.data(), WriterChunk - static_cast<int32_t>(z.avail_out));
+            } while (z.avail_out == 0);
+        } while (flush != Z_FINISH);
+    }
+    const int64_t end = FOut.Position();
+    PutInt32At(sizeField, static_cast<int32_t>(stored));
+    FOut.SetPosition(end);
+    ++FCount;
+}
+
+void TStoreWriter::PutInt32At(int64_t position, int32_t value) {
+    FOut.SetPosition(position);
+    PutInt32(FOut, value);
+}
+
+int64_t TStoreWriter::Finish() {
+    const int64_t bodyEnd = FOut.Position();
+    PutInt64(FOut, bodyEnd - (FStart + 5));
+    FOut.WriteBuffer(StoreMagic, 4);
+    const int64_t storeSize = FOut.Position() - FStart;
+    // TotalSize is an Int32: a larger file could not be measured on the fallback path.
+    if (FImageSize + storeSize > INT32_MAX) throw EWriteError("The screensaver would be larger than 2 GiB");
+    PutInt32At(FStart, static_cast<int32_t>(FImageSize + storeSize));
+    PutInt32At(FStart + 9, FCount);
+    FOut.SetPosition(FStart + storeSize);
+    return storeSize;
+}
+
+std::vector<uint8_t> BuildStore(const std::vector<TStoreItem>& items, int32_t nameKey, int64_t imageSize) {
+    TMemoryStream stream;
+    TStoreWriter writer(stream, nameKey, imageSize);
+    for (const TStoreItem& item : items)
+        writer.AddItem(item.Name, item.Data.data(), item.Data.size(), item.Compress);
+    writer.Finish();
+    return std::vector<uint8_t>(stream.Memory(), stream.Memory() + stream.Length());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,9 @@ enum class TStorePath { None, Primary, Fallback };
 struct TStoreLocation {
     TStorePath Path = TStorePath::None;
     int64_t FileSize = 0;
-    int64_t Tail = 0;        // bytes behind the magic
-    int64_t BodyOffset = 0;  // file offset of NameKey
-    int64_t ImageEnd = -1;   // known only when the fallback path consulted the image headers
+    int64_t Tail = 0;       // bytes behind the magic
+    int64_t BodyOffset = 0; // file offset of NameKey
+    int64_t ImageEnd = -1;  // known only when the fallback path consulted the image headers
 };
 
 // Finds the store in an open file; Path is None when there is none or its trailer points outside the file.
@@ -83,7 +84,39 @@ struct TStoreItem {
     bool Compress = true;
 };
 
-// Builds the store bytes to be appended behind an image of imageSize bytes: TotalSize, TrailerFlag 1,
-// NameKey, the records (names scrambled with its low byte, payloads raw or zlib-compressed at the default
-// level), BodyLength and the magic.
+// zlib's default level, written out: the same items must always give the same bytes.
+inline constexpr int StoreCompressionLevel = 6;
+
+// Writes a content store at a seekable stream's position, one item at a time: a payload can come from a stream
+// and is deflated as it is read, so that no item need be held whole. Raises EWriteError when the stream cannot
+// take the bytes, and for a store the reader could not read back: a compressed item larger than MaxInflatedSize,
+// a payload or a whole file (image and store) beyond 32 bits.
+class TStoreWriter {
+public:
+    // Writes the header (TotalSize and ItemCount are filled in by Finish) behind an image of imageSize bytes.
+    TStoreWriter(TStream& out, int32_t nameKey, int64_t imageSize);
+    TStoreWriter(const TStoreWriter&) = delete;
+    TStoreWriter& operator=(const TStoreWriter&) = delete;
+
+    void AddItem(const std::string& name, const void* data, size_t size, bool compress);
+    // The payload is everything from source's position to its end.
+    void AddItem(const std::string& name, TStream& source, bool compress);
+    // Writes BodyLength and the magic, fills in the header; returns the store's size in bytes.
+    int64_t Finish();
+
+private:
+    void Record(const std::string& name, bool compress, const std::function<int32_t(uint8_t*, int32_t)>& read);
+    void PutInt32At(int64_t position, int32_t value);
+
+    TStream& FOut;
+    int64_t FImageSize;
+    int64_t FStart;
+    uint8_t FKey;
+    int32_t FCount = 0;
+    std::vector<uint8_t> FIn, FPacked;
+};
+
+// Builds the store bytes to be appended behind an image of imageSize bytes with TStoreWriter: TotalSize,
+// TrailerFlag 1, NameKey, the records (names scrambled with its low byte, payloads raw or zlib-compressed),
+// BodyLength and the magic.
 std::vector<uint8_t> BuildStore(const std::vector<TStoreItem>& items, int32_t nameKey, int64_t imageSize);

@@ -532,4 +532,20 @@ std::set<std::string> TempTree(const std::string& except) {
     return entries;
 }
 
+std::vector<std::string> PlayerPuts(const std::string& record, int dispId) {
+    std::vector<std::string> values;
+    const std::string marker = " put " + std::to_string(dispId) + " ";
+    for (const std::string& line : RecordLines(record)) {
+        const size_t at = line.find(marker);
+        if (at != std::string::npos) values.push_back(line.substr(at + marker.size()));
+    }
+    return values;
+}
+
+TChildProcess RunModeCopy(const TChildProcess& starter) {
+    for (HWND window : WindowsOfClassOutside(starter.Pid(), "TfrmMain"))
+        if (WindowProcess(window) != GetCurrentProcessId()) return TChildProcess::Open(WindowProcess(window));
+    return {};
+}
+
 } // namespace e2e

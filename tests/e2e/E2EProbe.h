@@ -201,5 +201,9 @@ std::set<std::string> TempTree(const std::string& except);
 
 // Lines of a record file written by the fake system libraries; empty when it does not exist.
 std::vector<std::string> RecordLines(const std::string& path);
+// The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.
+std::vector<std::string> PlayerPuts(const std::string& record, int dispId);
+// The run-mode copy that a screensaver started with /s started in turn, found by its main form; empty if none.
+TChildProcess RunModeCopy(const TChildProcess& starter);
 
 } // namespace e2e

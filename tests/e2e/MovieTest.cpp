@@ -78,20 +78,11 @@ protected:
         const size_t monitors = MonitorRects().size();
         ASSERT_TRUE(WaitUntil([&] { return PutsOf(102).size() >= monitors; }, StartDeadlineMs))
             << "the movie did not reach every control";
-        for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))
-            if (WindowProcess(window) != GetCurrentProcessId()) FRunner = TChildProcess::Open(WindowProcess(window));
+        FRunner = RunModeCopy(FStarter);
         ASSERT_TRUE(FRunner) << "no run-mode copy";
     }
 
-    std::vector<std::string> PutsOf(int dispId) {
-        std::vector<std::string> values;
-        const std::string marker = " put " + std::to_string(dispId) + " ";
-        for (const std::string& line : RecordLines(FRecord)) {
-            size_t at = line.find(marker);
-            if (at != std::string::npos) values.push_back(line.substr(at + marker.size()));
-        }
-        return values;
-    }
+    std::vector<std::string> PutsOf(int dispId) { return PlayerPuts(FRecord, dispId); }
 
     TScreenSaverFlagReset FFlag;
     TTempFolder FFolder;

@@ -1,119 +1,78 @@
 #include "uPackCommands.h"
 
 #include <algorithm>
-#include <map>
 #include <new>
 #include <ostream>
 #include <sstream>
 
+#include <CLI/CLI.hpp>
+
+#include "uManifestWriter.h"
+#include "uPackBuild.h"
 #include "uPackError.h"
 #include "uPackView.h"
 
 namespace {
 
-struct TPackOption {
-    std::string Name; // with its leading "--"
-    bool TakesValue = false;
+// One row per command, for the usage text.
+struct TCommandHelp {
+    const char* Head;
+    const char* Summary;
 };
 
-// A command line after the command's name: options by name (a flag maps to ""), the rest in order.
-struct TPackArgs {
-    std::map<std::string, std::string> Options;
-    std::vector<std::string> Positional;
-    bool Has(const std::string& option) const { return Options.count(option) != 0; }
+constexpr TCommandHelp CommandHelp[] = {
+    {"build MANIFEST|MOVIE -o OUT [--runtime FILE] [--set KEY=VALUE]...",
+     "write the screensaver OUT: the runtime with the movie and settings behind it"},
+    {"init [MANIFEST] [--movie MOVIE]", "write a starter manifest (screensaver.toml) to fill in"},
+    {"info [--json] FILE", "where FILE's content store sits and how many items it holds"},
+    {"list [--json] FILE", "the items of FILE's content store, in store order"},
+    {"extract FILE DIR", "write each item to DIR/NNNN.bin and the item list to DIR/items.json"},
+    {"extract --manifest DIR FILE", "write a manifest and its files to DIR that build FILE's content again"},
 };
-
-// One row per command; a new command is a new row and its handler.
-struct TPackCommand {
-    std::string Name;
-    std::string Synopsis; // the arguments after the name, for the usage text
-    std::string Summary;
-    std::vector<TPackOption> Options;
-    size_t MinArgs;
-    size_t MaxArgs;
-    int (*Run)(const TPackArgs& args, std::ostream& out);
-};
-
-int RunInfo(const TPackArgs& args, std::ostream& out) {
-    TStoreReport report;
-    ReadStoreReport(args.Positional[0], report);
-    out << (args.Has("--json") ? InfoJson(report) : InfoText(report));
-    return 0;
-}
-
-int RunList(const TPackArgs& args, std::ostream& out) {
-    TStoreReport report;
-    ReadStoreReport(args.Positional[0], report);
-    out << (args.Has("--json") ? ListJson(report.Items) : ListText(report.Items));
-    return 0;
-}
-
-int RunExtract(const TPackArgs& args, std::ostream& out) {
-    TStoreReport report;
-    // Read everything first, so that a damaged store leaves no half-written directory behind.
-    ReadStoreReport(args.Positional[0], report);
-    ExtractItems(report.Items, args.Positional[1]);
-    out << "extracted " << report.Items.size() << (report.Items.size() == 1 ? " item" : " items") << " to "
-        << args.Positional[1] << "\n";
-    return 0;
-}
-
-const std::vector<TPackCommand>& Commands() {
-    static const std::vector<TPackCommand> commands = {
-        {"info",
-         "[--json] FILE",
-         "where FILE's content store sits and how many items it holds",
-         {{"--json"}},
-         1,
-         1,
-         RunInfo},
-        {"list", "[--json] FILE", "the items of FILE's content store, in store order", {{"--json"}}, 1, 1, RunList},
-        {"extract",
-         "FILE DIR",
-         "write each item to DIR/NNNN.bin and the item list to DIR/items.json",
-         {},
-         2,
-         2,
-         RunExtract},
-    };
-    return commands;
-}
 
 bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h" || arg == "help";
 }
 
-TPackArgs ParseArgs(const TPackCommand& command, const std::vector<std::string>& args) {
-    TPackArgs parsed;
-    bool optionsEnded = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            parsed.Positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        auto option = std::find_if(command.Options.begin(), command.Options.end(),
-                                   [&](const TPackOption& o) { return o.Name == name; });
-        if (option == command.Options.end()) throw EUsageError(command.Name + ": unknown option " + name);
-        if (!option->TakesValue) {
-            if (equals != std::string::npos) throw EUsageError(command.Name + ": " + name + " takes no value");
-            parsed.Options[name] = "";
-        } else if (equals != std::string::npos) {
-            parsed.Options[name] = arg.substr(equals + 1);
-        } else {
-            if (i + 1 >= args.size()) throw EUsageError(command.Name + ": " + name + " needs a value");
-            parsed.Options[name] = args[++i];
-        }
+// The parsed command line; each command reads what it registered.
+struct TParsed {
+    bool Json = false;
+    std::string File;
+    std::string Dir;
+    std::string ManifestDir;
+    int CodePage = 0;
+    TBuildRequest Build;
+    std::string Movie;
+};
+
+int Info(const TParsed& p, std::ostream& out) {
+    TStoreReport report;
+    ReadStoreReport(p.File, report);
+    out << (p.Json ? InfoJson(report) : InfoText(report));
+    return 0;
+}
+
+int List(const TParsed& p, std::ostream& out) {
+    TStoreReport report;
+    ReadStoreReport(p.File, report);
+    out << (p.Json ? ListJson(report.Items) : ListText(report.Items));
+    return 0;
+}
+
+int Extract(const TParsed& p, std::ostream& out) {
+    if (p.ManifestDir.empty() == p.Dir.empty())
+        throw EUsageError(p.Dir.empty() ? "extract: missing DIR" : "extract: DIR and --manifest DIR both given");
+    TStoreReport report;
+    // Read everything first, so that a damaged store leaves no half-written directory behind.
+    ReadStoreReport(p.File, report);
+    if (!p.ManifestDir.empty()) {
+        out << ExtractManifest(p.File, report.Items, p.ManifestDir, p.CodePage);
+        return 0;
     }
-    if (parsed.Positional.size() < command.MinArgs) throw EUsageError(command.Name + ": missing arguments");
-    if (parsed.Positional.size() > command.MaxArgs) throw EUsageError(command.Name + ": too many arguments");
-    return parsed;
+    ExtractItems(report.Items, p.Dir);
+    out << "extracted " << report.Items.size() << (report.Items.size() == 1 ? " item" : " items") << " to " << p.Dir
+        << "\n";
+    return 0;
 }
 
 } // namespace
@@ -122,32 +81,73 @@ std::string PackUsage() {
     std::ostringstream text;
     text << "usage: mutone-pack COMMAND [OPTIONS] ARGUMENTS\n       mutone-pack --help\n\ncommands:\n";
     size_t width = 0;
-    for (const TPackCommand& command : Commands())
-        width = std::max(width, command.Name.size() + 1 + command.Synopsis.size());
-    for (const TPackCommand& command : Commands()) {
-        const std::string head = command.Name + " " + command.Synopsis;
+    for (const TCommandHelp& command : CommandHelp)
+        width = std::max(width, std::string_view(command.Head).size());
+    for (const TCommandHelp& command : CommandHelp) {
+        const std::string head = command.Head;
         text << "  " << head << std::string(width - head.size() + 2, ' ') << command.Summary << "\n";
     }
-    text << "\noptions:\n  --json  write JSON instead of text\n";
+    text << "\noptions:\n"
+            "  --json             write JSON instead of text\n"
+            "  -o, --output OUT   the screensaver to write (replaced only once it is complete)\n"
+            "  --runtime FILE     the screensaver program to pack into (default: mutone.scr beside this tool)\n"
+            "  --set KEY=VALUE    override a manifest value, e.g. --set movie.loop=false\n"
+            "  --movie MOVIE      the movie the starter manifest names\n"
+            "  --code-page N      the code page of the stored texts (extract --manifest; default 932)\n";
     return text.str();
 }
 
 int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {
         if (args.empty()) throw EUsageError("no command given");
-        if (IsHelp(args[0])) {
+        const auto optionsEnd = std::find(args.begin(), args.end(), "--");
+        if (std::any_of(args.begin(), optionsEnd, IsHelp)) {
             out << PackUsage();
             return 0;
         }
-        auto command = std::find_if(Commands().begin(), Commands().end(),
-                                    [&](const TPackCommand& c) { return c.Name == args[0]; });
-        if (command == Commands().end()) throw EUsageError("unknown command " + args[0]);
-        const auto optionsEnd = std::find(args.begin() + 1, args.end(), "--");
-        if (std::find(args.begin() + 1, optionsEnd, "--help") != optionsEnd) {
-            out << PackUsage();
-            return 0;
+
+        TParsed p;
+        p.CodePage = 932;
+        CLI::App app("", "mutone-pack");
+        app.set_help_flag();
+        app.require_subcommand(1, 1);
+        const auto flag = [](CLI::App* command, const char* name, bool& value) {
+            command->add_flag(name, value)->disable_flag_override();
+        };
+
+        CLI::App* info = app.add_subcommand("info");
+        flag(info, "--json", p.Json);
+        info->add_option("FILE", p.File)->required();
+        CLI::App* list = app.add_subcommand("list");
+        flag(list, "--json", p.Json);
+        list->add_option("FILE", p.File)->required();
+        CLI::App* extract = app.add_subcommand("extract");
+        extract->add_option("--manifest", p.ManifestDir);
+        extract->add_option("--code-page", p.CodePage);
+        extract->add_option("FILE", p.File)->required();
+        extract->add_option("DIR", p.Dir);
+        CLI::App* build = app.add_subcommand("build");
+        build->add_option("INPUT", p.Build.Input)->required();
+        build->add_option("-o,--output", p.Build.Output)->required();
+        build->add_option("--runtime", p.Build.Runtime);
+        build->add_option("--set", p.Build.Sets)->allow_extra_args(false);
+        CLI::App* init = app.add_subcommand("init");
+        init->add_option("MANIFEST", p.File);
+        init->add_option("--movie", p.Movie);
+
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            app.parse(reversed);
+        } catch (const CLI::ParseError& e) {
+            throw EUsageError(e.what());
         }
-        const int result = command->Run(ParseArgs(*command, args), out);
+
+        int result = 0;
+        if (info->parsed()) result = Info(p, out);
+        if (list->parsed()) result = List(p, out);
+        if (extract->parsed()) result = Extract(p, out);
+        if (build->parsed()) result = RunBuild(p.Build, out, err);
+        if (init->parsed()) out << WriteStarterManifest(p.File.empty() ? "screensaver.toml" : p.File, p.Movie);
         out.flush();
         if (!out) {
             err << "mutone-pack: standard output: cannot write\n";

@@ -1,15 +1,15 @@
 #include "uPackView.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <iomanip>
 #include <sstream>
-#include <system_error>
+
+#include <nlohmann/json.hpp>
 
 #include "store/uPEUtils.h"
 #include "uPackError.h"
-
-namespace fs = std::filesystem;
+#include "uPackFiles.h"
 
 namespace {
 
@@ -43,28 +43,30 @@ std::string PrintableName(const std::string& bytes) {
     return text;
 }
 
+// Item names are bytes in whatever code page the content was made for: JSON gets each byte as the character of
+// that number (U+0000 to U+00FF), so that every name survives the trip and can be turned back into its bytes.
+std::string Latin1(const std::string& bytes) {
+    std::string utf8;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | b >> 6);
+            utf8 += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 // Raises EPackError for a file the reader would silently take as empty.
 void CheckReadable(const std::string& fileName) {
-    std::error_code error;
-    const fs::file_status status = fs::status(fileName, error);
-    if (status.type() == fs::file_type::not_found) throw EPackError(fileName, "no such file");
-    if (status.type() == fs::file_type::directory) throw EPackError(fileName, "is a directory");
+    if (DirectoryExists(fileName)) throw EPackError(fileName, "is a directory");
+    if (!RegularFileSize(fileName)) throw EPackError(fileName, "no such file");
     try {
         TFileReadStream probe(fileName);
     } catch (const EFOpenError&) {
         throw EPackError(fileName, "cannot open file");
-    }
-}
-
-void WriteFile(const fs::path& path, const void* data, int32_t size) {
-    const std::string name = path.string();
-    try {
-        TFileStream file(name, TFileMode::fmCreate);
-        file.WriteBuffer(data, size);
-    } catch (const EFOpenError&) {
-        throw EPackError(name, "cannot create file");
-    } catch (const EWriteError&) {
-        throw EPackError(name, "cannot write file");
     }
 }
 
@@ -100,21 +102,7 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
 }
 
 std::string JsonString(const std::string& bytes) {
-    std::string json = "\"";
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == '"' || b == '\\') {
-            json += '\\';
-            json += c;
-        } else if (b >= 0x20 && b <= 0x7E) {
-            json += c;
-        } else {
-            char escape[7];
-            std::snprintf(escape, sizeof escape, "\\u%04x", b);
-            json += escape;
-        }
-    }
-    return json + "\"";
+    return nlohmann::json(Latin1(bytes)).dump(-1, ' ', true);
 }
 
 std::string InfoText(const TStoreReport& report) {
@@ -135,15 +123,13 @@ std::string InfoText(const TStoreReport& report) {
 }
 
 std::string InfoJson(const TStoreReport& report) {
-    std::ostringstream json;
-    json << "{\"file_size\": " << report.FileSize << ", \"image_end\": ";
-    if (report.ImageEnd)
-        json << *report.ImageEnd;
-    else
-        json << "null";
-    json << ", \"store\": \"" << PathName(report.Path) << "\", \"tail\": " << report.Tail
-         << ", \"items\": " << report.Items.size() << "}\n";
-    return json.str();
+    nlohmann::ordered_json json = {{"file_size", report.FileSize},
+                                   {"image_end", nullptr},
+                                   {"store", PathName(report.Path)},
+                                   {"tail", report.Tail},
+                                   {"items", report.Items.size()}};
+    if (report.ImageEnd) json["image_end"] = *report.ImageEnd;
+    return json.dump() + "\n";
 }
 
 std::string ListText(const TItemTypes& items) {
@@ -163,30 +149,40 @@ std::string ListText(const TItemTypes& items) {
 }
 
 std::string ListJson(const TItemTypes& items) {
-    if (items.empty()) return "[]\n";
-    std::ostringstream json;
-    json << "[\n";
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (size_t i = 0; i < items.size(); ++i) {
         const TItemType& item = items[i];
-        json << "  {\"index\": " << i << ", \"name\": " << JsonString(item.Name)
-             << ", \"compressed\": " << (item.Compressed ? "true" : "false") << ", \"stored_size\": " << item.StoredSize
-             << ", \"size\": " << item.Size << "}" << (i + 1 < items.size() ? ",\n" : "\n");
+        list.push_back({{"index", i},
+                        {"name", Latin1(item.Name)},
+                        {"compressed", item.Compressed},
+                        {"stored_size", item.StoredSize},
+                        {"size", item.Size}});
     }
-    json << "]\n";
-    return json.str();
+    return list.dump(2, ' ', true) + "\n";
+}
+
+void WritePackFile(const std::string& fileName, const void* data, size_t size) {
+    try {
+        TFileStream file(fileName, TFileMode::fmCreate);
+        for (size_t done = 0; done < size;) {
+            const auto n = static_cast<int32_t>(std::min<size_t>(size - done, 1 << 30));
+            file.WriteBuffer(static_cast<const uint8_t*>(data) + done, n);
+            done += static_cast<size_t>(n);
+        }
+    } catch (const EFOpenError&) {
+        throw EPackError(fileName, "cannot create file");
+    } catch (const EWriteError&) {
+        throw EPackError(fileName, "cannot write file");
+    }
 }
 
 void ExtractItems(const TItemTypes& items, const std::string& dir) {
-    std::error_code error;
-    fs::create_directories(dir, error);
-    if (error || !fs::is_directory(dir, error)) throw EPackError(dir, "cannot create directory");
-
-    const fs::path base(dir);
+    if (!CreateDirectories(dir)) throw EPackError(dir, "cannot create directory");
     for (size_t i = 0; i < items.size(); ++i) {
         std::ostringstream name;
         name << std::setw(4) << std::setfill('0') << i << ".bin";
-        WriteFile(base / name.str(), items[i].Data, items[i].Size);
+        WritePackFile(JoinPath(dir, name.str()), items[i].Data, static_cast<size_t>(std::max(items[i].Size, 0)));
     }
     const std::string json = ListJson(items);
-    WriteFile(base / "items.json", json.data(), static_cast<int32_t>(json.size()));
+    WritePackFile(JoinPath(dir, "items.json"), json.data(), json.size());
 }

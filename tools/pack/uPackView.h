@@ -20,16 +20,20 @@ struct TStoreReport {
 // fallback path, "data error", "buffer error", a damaged store). A file without a store is no error.
 void ReadStoreReport(const std::string& fileName, TStoreReport& report);
 
-// A JSON string literal of the bytes: '"' and '\' escaped, every byte outside 0x20..0x7E as \u00xx.
+// A JSON string literal of the bytes, each byte the character of its number (U+0000 to U+00FF); everything outside
+// ASCII escaped as \u00xx, so that the text is ASCII.
 std::string JsonString(const std::string& bytes);
 
-// One "key: value" line each, or one JSON object; both end with a newline.
+// One "key: value" line each, or one JSON object on one line; both end with a newline.
 std::string InfoText(const TStoreReport& report);
 std::string InfoJson(const TStoreReport& report);
 
-// A table, or a JSON array of objects in store order; both end with a newline.
+// A table, or a JSON array of objects in store order (names as in JsonString); both end with a newline.
 std::string ListText(const TItemTypes& items);
 std::string ListJson(const TItemTypes& items);
+
+// Creates or replaces the file with the bytes. Raises EPackError naming it when it cannot.
+void WritePackFile(const std::string& fileName, const void* data, size_t size);
 
 // Writes each item's data to DIR/NNNN.bin and ListJson to DIR/items.json, creating DIR when missing. Raises
 // EPackError naming the directory or file that cannot be created or written.

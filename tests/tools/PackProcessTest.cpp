@@ -1,0 +1,187 @@
+// The built mutone-pack as its users run it: a program of its own, finding the runtime beside itself, on the
+// system's own kind of paths (under Wine: a drive letter, backslashes, spaces in folder names).
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "PackTestSupport.h"
+#include "SWFBuilder.h"
+#include "store/uPEUtils.h"
+#include "uPackView.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs program with args in folder; its exit code, and what it wrote to each stream.
+TRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder) {
+    const std::string out = JoinPath(folder, "stdout.txt"), err = JoinPath(folder, "stderr.txt");
+    int code = -1;
+    long peakKiB = 0;
+#ifdef _WIN32
+    std::string line = "\"" + program + "\"";
+    for (const std::string& arg : args)
+        line += " \"" + arg + "\"";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE outFile = CreateFileA(out.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE errFile = CreateFileA(err.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outFile;
+    startup.hStdError = errFile;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = static_cast<int>(exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(outFile);
+    CloseHandle(errFile);
+#else
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string previous = std::filesystem::current_path().string();
+    std::filesystem::current_path(folder);
+    pid_t pid;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        struct rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        peakKiB = usage.ru_maxrss;
+    }
+    std::filesystem::current_path(previous);
+    posix_spawn_file_actions_destroy(&actions);
+#endif
+    // A Windows program's text streams end their lines with CR LF.
+    return {code, Replace(ReadText(out), "\r\n", "\n"), Replace(ReadText(err), "\r\n", "\n"), peakKiB};
+}
+
+class PackProcess : public TPackTest {
+protected:
+    // A copy of the built tool in a folder of its own (with a space in its name), and where it found nothing yet.
+    std::string InstallTool(const std::string& folder) {
+        // Spelled as the system spells it, so that it reads back as the tool's own path.
+        const std::string native = File(Replace(folder, "/", JoinDir().substr(JoinDir().size() - 1)));
+        std::filesystem::create_directories(native);
+        const std::string tool = JoinPath(native, FileNameOf(MUTONE_PACK_PROGRAM));
+        std::filesystem::copy_file(MUTONE_PACK_PROGRAM, tool);
+        return tool;
+    }
+};
+
+TEST_F(PackProcess, FindsTheRuntimeBesideItselfOrInTheShareFolder) {
+    const std::string tool = InstallTool("tool dir/bin");
+    WriteFileBytes(File("clip.swf"), BuildSWF(SimpleMovie(550, 400, 0, false)));
+
+    TRun run = RunProgram(tool, {"build", "clip.swf", "-o", "Clip.scr"}, FDir.Path());
+    EXPECT_EQ(run.Code, 1);
+    const std::string bin = DirectoryOf(tool), beside = bin + "mutone.scr";
+    EXPECT_EQ(run.Err, "mutone-pack: mutone.scr: runtime: not found at " + beside + " or " +
+                           Replace(bin + "../share/mutone/mutone.scr", "/", bin.substr(bin.size() - 1)) +
+                           "; name one with --runtime FILE\n");
+    EXPECT_FALSE(FileExistsHere("Clip.scr"));
+
+    // The installed layout: bin/mutone-pack and share/mutone/mutone.scr.
+    std::filesystem::create_directories(File("tool dir/share/mutone"));
+    std::vector<uint8_t> shared = BuildSimplePEImage();
+    WriteFileBytes(File("tool dir/share/mutone/mutone.scr"), shared);
+    run = RunProgram(tool, {"build", "clip.swf", "-o", "Clip.scr"}, FDir.Path());
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    std::vector<uint8_t> out = ReadFileBytes(File("Clip.scr"));
+    EXPECT_TRUE(std::equal(shared.begin(), shared.end(), out.begin()));
+
+    // Beside the tool comes first.
+    TTestImage other;
+    other.Sections = {{0x200, 0x400, 0x77}};
+    const std::vector<uint8_t> besideImage = BuildPEImage(other);
+    WriteFileBytes(beside, besideImage);
+    run = RunProgram(tool, {"build", "clip.swf", "-o", "Clip.scr"}, FDir.Path());
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    out = ReadFileBytes(File("Clip.scr"));
+    EXPECT_TRUE(std::equal(besideImage.begin(), besideImage.end(), out.begin()));
+    EXPECT_EQ(TPEImage(File("Clip.scr")).GetImageEnd(), besideImage.size());
+}
+
+// Paths as Windows users write them: relative ones with backslashes, absolute ones with a drive letter, folders
+// with spaces, in the manifest, on the command line and for the output.
+TEST_F(PackProcess, TakesTheSystemsOwnPaths) {
+    const std::string tool = InstallTool("Program Files/mutone");
+    WriteFileBytes(JoinPath(File("Program Files/mutone"), "mutone.scr"), BuildSimplePEImage());
+    std::filesystem::create_directories(File("My Movies/media files"));
+    const std::vector<uint8_t> movie = BuildSWF(SimpleMovie(550, 400, 0, false));
+    WriteFileBytes(File("My Movies/media files/clip one.swf"), movie);
+    WriteText("notes folder/read me.txt", "hello");
+#ifdef _WIN32
+    const std::string sep = "\\";
+    ASSERT_EQ(FDir.Path().substr(1, 2), ":\\") << "a drive letter and backslashes: " << FDir.Path();
+#else
+    const std::string sep = "/";
+#endif
+    // A TOML literal string takes the backslashes as they stand.
+    WriteText("My Movies/clock.toml", "[movie]\nfile = 'media files" + sep + "clip one.swf'\n[[files]]\npath = '" +
+                                          File("notes folder" + sep + "read me.txt") + "'\n");
+    const std::string output = File("Out Folder" + sep + "My Clock.scr");
+    const TRun run =
+        RunProgram(tool, {"build", File("My Movies" + sep + "clock.toml"), "-o", output}, File("My Movies"));
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out.substr(0, 6 + output.size()), "wrote " + output);
+    TStoreReport report;
+    ReadStoreReport(output, report);
+    ASSERT_EQ(report.Items.size(), 7u);
+    const TItemType& stored = report.Items[3];
+    EXPECT_EQ(std::vector<uint8_t>(stored.Data, stored.Data + stored.Size), movie);
+    EXPECT_EQ(FilesIn("Out Folder"), std::vector<std::string>{"My Clock.scr"}) << "no partial file left";
+}
+
+#ifndef _WIN32
+// Packing streams its inputs: a movie of hundreds of MiB passes through buffers of a few dozen KiB.
+TEST_F(PackProcess, AMovieOfHundredsOfMegabytesIsStreamed) {
+    const std::vector<uint8_t> head = BuildSWF(SimpleMovie(550, 400, 0, false));
+    WriteFileBytes(File("big.swf"), head);
+    ResizeFile(File("big.swf"), 200ll * 1024 * 1024);
+    WriteFileBytes(File("mutone.scr"), BuildSimplePEImage());
+    const TRun run =
+        RunProgram(MUTONE_PACK_PROGRAM, {"build", "big.swf", "-o", "big.scr", "--runtime", "mutone.scr"}, FDir.Path());
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    // About 5 MiB here, below 100 with AddressSanitizer's own bookkeeping; holding the movie whole takes 200 more.
+#ifdef __SANITIZE_ADDRESS__
+    const long limitKiB = 128 * 1024;
+#else
+    const long limitKiB = 32 * 1024;
+#endif
+    EXPECT_LT(run.PeakKiB, limitKiB) << "a 200 MiB movie took " << run.PeakKiB / 1024 << " MiB";
+    TItemTypes items;
+    ReadExeItems(File("big.scr"), items);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[3].Size, 200 * 1024 * 1024);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), items[3].Data));
+}
+#endif
+
+} // namespace

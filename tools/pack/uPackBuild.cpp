@@ -1,0 +1,554 @@
+#include "uPackBuild.h"
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
+
+#include "app/uContentLoader.h"
+#include "app/uRunFolder.h"
+#include "flash/uFlashUtils.h"
+#include "forms/BitmapReader.h"
+#include "store/ZLibEx.h"
+#include "store/uExeAdder.h"
+#include "store/uPEUtils.h"
+#include "support/uPathSafety.h"
+#include "support/uSysUtils.h"
+#include "uCodePage.h"
+#include "uContentId.h"
+#include "uPackError.h"
+#include "uPackFiles.h"
+
+namespace {
+
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '"');
+    quoted += text;
+    return quoted += '"';
+}
+
+std::string MiB(int64_t bytes) {
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
+}
+
+std::vector<uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+std::vector<uint8_t> Int32Bytes(int32_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Windows does not tell file names apart by letter case. Only ASCII letters are folded here: in UTF-8 every
+// byte of another character lies above them, so no two different names can be taken for one.
+std::string FoldCase(std::string_view name) {
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), LowerAscii);
+    return folded;
+}
+
+bool HasSwfExtension(std::string_view name) {
+    return name.size() >= 4 && FoldCase(name.substr(name.size() - 4)) == ".swf";
+}
+
+// The first number of a dotted version.
+int32_t MajorVersion(std::string_view version) {
+    int32_t major = 0;
+    for (char c : version) {
+        if (c < '0' || c > '9' || major > 100000) break;
+        major = major * 10 + (c - '0');
+    }
+    return major;
+}
+
+// The file name of a path as written, given where the path was.
+TSetting<std::string> NameOf(const TSetting<std::string>& path) {
+    TSetting<std::string> name;
+    name.Value = FileNameOf(path.Written);
+    name.Where = path.Where;
+    return name;
+}
+
+// Builds the plan, one setting after another; every problem goes to the diagnostics.
+class TPlanner {
+public:
+    TPlanner(const TManifest& manifest, TStorePlan& plan, TDiagnostics& diagnostics)
+        : M(manifest), P(plan), D(diagnostics),
+          FCodePage(manifest.CodePage.Given() ? static_cast<int>(*manifest.CodePage.Value) : DefaultCodePage) {}
+
+    void Run() {
+        std::optional<std::string> id;
+        if (M.Id.Given()) id = Identifier();
+        const std::optional<std::string> movieName =
+            M.MovieName.Given() ? StoredName(M.MovieName, "movie.name") : std::nullopt;
+        const int32_t swfVersion = CheckMovie();
+
+        if (movieName) Text(TContentKey::MovieFileName, *movieName);
+        Flag(TContentKey::Loop, M.Loop.Value.value_or(true));
+        if (M.Stretch.Given()) Flag(TContentKey::StretchMovie, *M.Stretch.Value);
+        if (M.RightClick.Given()) Flag(TContentKey::AllowRightClick, *M.RightClick.Value);
+        if (M.Menu.Given()) Flag(TContentKey::Menu, *M.Menu.Value);
+        Integer(TContentKey::Quality, M.Quality.Value.value_or(1)); // "high": the control's own default is "low"
+        if (auto vars = Converted(M.FlashVars, "movie.flashvars")) Text(TContentKey::FlashVars, *vars);
+        if (M.Background.Given()) Integer(TContentKey::BackgroundColor, *M.Background.Value);
+        if (M.ThrottlePreview.Given()) Flag(TContentKey::ThrottlePreview, *M.ThrottlePreview.Value);
+        if (M.RequiredFlashVersion.Given()) RequiredVersion(swfVersion);
+        if (M.EndOnMouse.Given()) Flag(TContentKey::EndOnMouse, *M.EndOnMouse.Value);
+        if (M.EndOnKey.Given()) Flag(TContentKey::EndOnKey, *M.EndOnKey.Value);
+        if (M.ShowCursor.Given()) Flag(TContentKey::ShowCursor, *M.ShowCursor.Value);
+        if (M.Monitors.Given()) Integer(TContentKey::MonitorLayout, *M.Monitors.Value);
+
+        if (auto caption = Converted(M.Caption, "dialog.caption")) DialogText(TDialogKey::Caption, *caption);
+        if (auto text = Converted(M.Copyright, "dialog.copyright")) DialogText(TDialogKey::CopyrightText, *text);
+        if (auto link = Converted(M.Link, "dialog.link")) DialogText(TDialogKey::CopyrightLink, *link);
+        if (M.CloseButton.Given())
+            Add(DialogItemName(TDialogKey::CloseButton), {uint8_t(*M.CloseButton.Value ? 1 : 0)}, false);
+
+        if (M.MovieFile.Given()) AddFile(ContentItemName(TContentKey::Movie), *M.MovieFile.Value);
+        ExtraFiles();
+        Picture();
+
+        // The identifier goes first: the runtime names the movie's folder after it as it meets the movie.
+        P.Id = id ? *id : DerivedId();
+        P.IdDerived = !id;
+        P.Items.insert(P.Items.begin(), TPlannedItem{std::string(ContentGuidName), Bytes(P.Id), {}, true});
+        if (!movieName) CheckName(P.Id + ".swf", "movie", M.MovieFile.Where);
+    }
+
+private:
+    void Add(std::string name, std::vector<uint8_t> data, bool compress) {
+        P.Items.push_back({std::move(name), std::move(data), {}, compress});
+    }
+    void AddFile(std::string name, const std::string& file) {
+        P.Items.push_back({std::move(name), {}, file, true});
+        P.Inputs.push_back(file);
+    }
+    // One byte and four-byte values are stored raw, texts and files compressed, as the screensaver expects.
+    void Flag(TContentKey key, bool value) { Add(ContentItemName(key), {uint8_t(value ? 1 : 0)}, false); }
+    void Integer(TContentKey key, int32_t value) { Add(ContentItemName(key), Int32Bytes(value), false); }
+    void Text(TContentKey key, const std::string& text) { Add(ContentItemName(key), Bytes(text), true); }
+    void DialogText(TDialogKey key, const std::string& text) { Add(DialogItemName(key), Bytes(text), true); }
+
+    // The text in the code page the screensaver reads.
+    std::optional<std::string> Converted(const TSetting<std::string>& setting, const std::string& field) {
+        if (!setting.Given()) return std::nullopt;
+        std::string problem;
+        auto text = Utf8ToCodePage(*setting.Value, FCodePage, problem);
+        if (!text)
+            D.Error(setting.Where, field,
+                    Quoted(*setting.Value) + " cannot be stored for the screensaver: " + problem +
+                        " (code_page chooses another)");
+        return text;
+    }
+
+    std::optional<std::string> Identifier() {
+        auto id = Converted(M.Id, "id");
+        if (!id) return std::nullopt;
+        // The identifier names a folder and a mutex: the runtime ignores one that is no plain file name.
+        if (!IsSafeFileName(*id)) {
+            D.Error(M.Id.Where, "id",
+                    Quoted(*M.Id.Value) + " would be ignored by the screensaver: it names a folder, so it must be "
+                                          "a plain file name (no \\ / : * ? \" < > |, no device name)");
+            return std::nullopt;
+        }
+        return id;
+    }
+
+    // A file name the runtime writes into its folder under exactly this name, or none (reported). unique: the
+    // file is written beside the others, so no other may have its name.
+    std::optional<std::string> StoredName(const TSetting<std::string>& setting, const std::string& field,
+                                          bool unique = true) {
+        auto name = Converted(setting, field);
+        if (!name) return std::nullopt;
+        if (IsRunFolderMarkerName(*name)) {
+            D.Error(setting.Where, field,
+                    Quoted(*setting.Value) + " is the name of the file that marks the screensaver's own folder");
+            return std::nullopt;
+        }
+        if (ExtraFileBareName(*name) == *name)
+            return !unique || CheckName(*name, field, setting.Where) ? name : std::nullopt;
+        const bool folders = name->find_first_of("\\/:") != std::string::npos;
+        D.Error(setting.Where, field,
+                Quoted(*setting.Value) +
+                    (folders ? " is not a plain file name: the screensaver keeps no folders, so give the file's name "
+                               "alone"
+                             : " is a name the screensaver would not write (reserved characters, a trailing dot or "
+                               "space, a device name such as CON, or longer than 255 bytes)"));
+        return std::nullopt;
+    }
+
+    // Every file lands in the one folder: no two may share a name.
+    bool CheckName(const std::string& name, const std::string& field, const TSourcePos& where) {
+        const std::string folded = FoldCase(name);
+        for (const auto& [other, otherField] : FNames) {
+            if (other != folded) continue;
+            D.Error(where, field,
+                    Quoted(name) + " is also the name of " + otherField +
+                        " (Windows does not tell letter case apart), and both are written into one folder");
+            return false;
+        }
+        FNames.emplace_back(folded, field);
+        return true;
+    }
+
+    // Whether a file can be packed at all: present, and no larger than the screensaver can inflate.
+    bool CheckInputFile(const std::string& path, const std::string& field, const TSourcePos& where) {
+        const auto size = RegularFileSize(path);
+        if (!size) {
+            D.Error(where, field, path + ": no such file");
+            return false;
+        }
+        if (*size > MaxInflatedSize) {
+            D.Error(where, field,
+                    path + " is " + MiB(*size) + "; the screensaver cannot unpack a file larger than " +
+                        MiB(MaxInflatedSize));
+            return false;
+        }
+        return true;
+    }
+
+    // The movie's SWF version, 0 when it cannot be read.
+    int32_t CheckMovie() {
+        if (!M.MovieFile.Given() || !CheckInputFile(*M.MovieFile.Value, "movie.file", M.MovieFile.Where)) return 0;
+        try {
+            return TSWF(*M.MovieFile.Value).Version();
+        } catch (const Exception& e) {
+            D.Error(M.MovieFile.Where, "movie.file",
+                    *M.MovieFile.Value + " is not a movie the screensaver can play: " + e.Message());
+        }
+        return 0;
+    }
+
+    void RequiredVersion(int32_t swfVersion) {
+        std::string version = *M.RequiredFlashVersion.Value;
+        if (version == "auto") {
+            if (swfVersion == 0) return; // the movie's own error says why
+            version = std::to_string(swfVersion) + ".0.0.0";
+        } else if (swfVersion > MajorVersion(version)) {
+            D.Warn(M.RequiredFlashVersion.Where, "movie.required_flash_version",
+                   "the movie is SWF version " + std::to_string(swfVersion) + ", made for Flash Player " +
+                       std::to_string(swfVersion) + " or later, but " + Quoted(version) +
+                       " lets older players try to play it (\"auto\" requires the movie's own version)");
+        }
+        Text(TContentKey::RequiredFlashVersion, version);
+    }
+
+    void ExtraFiles() {
+        if (M.Files.empty()) return;
+        Integer(TContentKey::ExtraFileCount, static_cast<int32_t>(M.Files.size()));
+        for (size_t i = 0; i < M.Files.size(); ++i) {
+            const TManifestFile& file = M.Files[i];
+            const std::string field = "files[" + std::to_string(i) + "]";
+            if (!file.Path.Given()) continue;
+            CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where);
+            TSetting<std::string> name = file.Name;
+            if (!name.Given()) name = NameOf(file.Path);
+            const auto stored = StoredName(name, field + (file.Name.Given() ? ".name" : ".path"));
+            if (!stored) continue;
+            const auto index = static_cast<int32_t>(i);
+            Add(ContentItemName(TContentKey::ExtraFileName, index), Bytes(*stored), true);
+            AddFile(ContentItemName(TContentKey::ExtraFileData, index), *file.Path.Value);
+        }
+    }
+
+    void Picture() {
+        if (!M.Picture.Given()) return;
+        const std::string& path = *M.Picture.Value;
+        if (!CheckInputFile(path, "dialog.picture", M.Picture.Where)) return;
+        // The dialog tells a movie from a picture by the name alone; only a movie is written into the folder.
+        const bool movie = HasSwfExtension(M.Picture.Written);
+        const auto name = StoredName(NameOf(M.Picture), "dialog.picture", movie);
+        if (!name) return;
+        if (movie) {
+            try {
+                TSWF swf(path);
+            } catch (const Exception& e) {
+                D.Error(M.Picture.Where, "dialog.picture",
+                        path + " is not a movie the settings dialog can show: " + e.Message());
+            }
+        } else {
+            std::string why;
+            TBitmapPixels pixels;
+            try {
+                TMemoryStream bytes;
+                bytes.LoadFromFile(path);
+                if (ReadBitmapFile(bytes.Memory(), static_cast<size_t>(bytes.Length()), pixels, &why)) why.clear();
+            } catch (const Exception& e) {
+                why = e.Message();
+            }
+            if (!why.empty())
+                D.Error(M.Picture.Where, "dialog.picture",
+                        path + " is not a picture the settings dialog can show (a BMP file): " + why);
+        }
+        DialogText(TDialogKey::PictureName, *name);
+        AddFile(DialogItemName(TDialogKey::Picture), path);
+    }
+
+    // The identifier from everything else the store holds: the same content keeps it, other content gets another.
+    std::string DerivedId() {
+        TContentHasher hasher;
+        std::vector<uint8_t> buffer(1024 * 1024);
+        for (const TPlannedItem& item : P.Items) {
+            hasher.UpdateField(item.Name.data(), item.Name.size());
+            if (item.File.empty()) {
+                hasher.UpdateField(item.Data.data(), item.Data.size());
+                continue;
+            }
+            if (D.HasErrors()) continue; // nothing will be written; the files may not even be there
+            try {
+                TFileStream file(item.File, TFileMode::fmOpenRead);
+                const int64_t size = file.GetSize();
+                uint8_t length[8];
+                for (int i = 0; i < 8; ++i)
+                    length[i] = static_cast<uint8_t>(static_cast<uint64_t>(size) >> (8 * i));
+                hasher.Update(length, sizeof length);
+                for (int32_t n; (n = file.Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;)
+                    hasher.Update(buffer.data(), static_cast<size_t>(n));
+            } catch (const EStreamError& e) {
+                D.Error({item.File}, "", e.Message());
+            }
+        }
+        return hasher.Guid();
+    }
+
+    const TManifest& M;
+    TStorePlan& P;
+    TDiagnostics& D;
+    int FCodePage;
+    std::vector<std::pair<std::string, std::string>> FNames; // folded name, the field that gave it
+};
+
+uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+           uint32_t{bytes[at + 3]} << 24;
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The optional header's CheckSum: 16-bit words summed with their carries folded back, the field itself left out,
+// plus the file's length.
+uint32_t PEChecksum(const std::vector<uint8_t>& bytes, size_t fieldAt) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        if (i >= fieldAt && i < fieldAt + 4) continue;
+        sum += bytes[i] | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum + static_cast<uint32_t>(bytes.size());
+}
+
+// A file that is removed again unless it was committed.
+class TPartialFile {
+public:
+    explicit TPartialFile(std::string name) : FName(std::move(name)) {}
+    ~TPartialFile() {
+        if (!FCommitted) RemoveFile(FName);
+    }
+    TPartialFile(const TPartialFile&) = delete;
+    TPartialFile& operator=(const TPartialFile&) = delete;
+    const std::string& Name() const { return FName; }
+    void Commit() { FCommitted = true; }
+
+private:
+    std::string FName;
+    bool FCommitted = false;
+};
+
+void Report(const TDiagnostics& diagnostics, std::ostream& err) {
+    for (const TDiagnostic& d : diagnostics.All())
+        err << "mutone-pack: " << FormatDiagnostic(d) << "\n";
+}
+
+} // namespace
+
+std::string ContentItemName(TContentKey key, int32_t index) {
+    for (const TContentKeyInfo& info : ContentKeyTable())
+        if (info.Role == key) return DecodeString(info.Enciphered) + (index >= 0 ? std::to_string(index) : "");
+    return {};
+}
+
+std::string DialogItemName(TDialogKey key) {
+    for (const TDialogKeyInfo& info : DialogKeyTable())
+        if (info.Role == key) return DecodeString(info.Enciphered);
+    return {};
+}
+
+bool PlanStore(const TManifest& manifest, TStorePlan& plan, TDiagnostics& diagnostics) {
+    plan = TStorePlan();
+    TPlanner(manifest, plan, diagnostics).Run();
+    return !diagnostics.HasErrors();
+}
+
+bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnostics& diagnostics) {
+    image = TRuntimeImage();
+    const TSourcePos where{runtime};
+    const auto fileSize = RegularFileSize(runtime);
+    if (!fileSize) {
+        diagnostics.Error(where, "runtime", "no such file");
+        return false;
+    }
+    uint32_t imageEnd = 0;
+    try {
+        imageEnd = TPEImage(runtime).GetImageEnd();
+    } catch (const Exception& e) {
+        diagnostics.Error(where, "runtime", "not a Windows program: " + e.Message());
+        return false;
+    }
+    if (imageEnd < 64 || imageEnd > *fileSize) {
+        diagnostics.Error(where, "runtime", "its image end (" + std::to_string(imageEnd) + ") lies outside the file");
+        return false;
+    }
+    image.HadContent = imageEnd < *fileSize;
+    image.Head.resize(imageEnd);
+    try {
+        TFileStream file(runtime, TFileMode::fmOpenRead);
+        file.ReadBuffer(image.Head.data(), static_cast<int32_t>(imageEnd));
+    } catch (const EStreamError& e) {
+        diagnostics.Error(where, "runtime", e.Message());
+        return false;
+    }
+
+    // The certificate table of an Authenticode signature lies behind the image; the directory entry that points
+    // at it must go with it, or the new file would carry a signature that no longer matches.
+    const uint32_t ntOffset = Get32(image.Head, 60);
+    const size_t optional = size_t{ntOffset} + 24;
+    if (optional + 2 > image.Head.size()) return true;
+    const bool pe32Plus = (image.Head[optional] | image.Head[optional + 1] << 8) == 0x20B;
+    const size_t countAt = optional + (pe32Plus ? 108 : 92);
+    const size_t securityAt = optional + (pe32Plus ? 112 : 96) + 4 * 8;
+    if (securityAt + 8 > image.Head.size() || Get32(image.Head, countAt) <= 4) return true;
+    const uint32_t tableOffset = Get32(image.Head, securityAt);
+    if (tableOffset == 0 && Get32(image.Head, securityAt + 4) == 0) return true;
+    if (tableOffset < imageEnd) {
+        diagnostics.Error(where, "runtime", "its certificate table lies inside its image; it cannot be packed");
+        return false;
+    }
+    Put32(image.Head, securityAt, 0);
+    Put32(image.Head, securityAt + 4, 0);
+    // The signer set the checksum over the signed file; it is computed again over the image, as the linker did,
+    // so that packing a signed runtime gives the bytes that packing it before signing gives.
+    Put32(image.Head, optional + 64, PEChecksum(image.Head, optional + 64));
+    image.SignatureRemoved = true;
+    return true;
+}
+
+std::vector<std::string> RuntimeCandidates(const std::string& toolPath) {
+    const std::string folder = DirectoryOf(toolPath);
+    if (folder.empty()) return {};
+    const std::string share = JoinPath(JoinPath(JoinPath(folder, ".."), "share"), "mutone");
+    return {JoinPath(folder, RuntimeFileName), JoinPath(share, RuntimeFileName)};
+}
+
+int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, const std::string& output) {
+    const std::string folder = DirectoryOf(output);
+    std::unique_ptr<TPartialFile> partial;
+    std::unique_ptr<TFileStream> stream;
+    for (int attempt = 0; !stream; ++attempt) {
+        std::string partialName(1, '.');
+        partialName += FileNameOf(output) + ".partial";
+        if (attempt) partialName += std::to_string(attempt);
+        const std::string name = JoinPath(folder, partialName);
+        try {
+            // Never through a link or over another's file: only a name that nobody has is taken.
+            stream = std::make_unique<TFileStream>(name, TFileMode::fmCreateNew);
+            partial = std::make_unique<TPartialFile>(name);
+        } catch (const EFOpenError&) {
+            if (!RegularFileSize(name) || attempt == 100) throw EPackError(output, "cannot create a file beside it");
+        }
+    }
+    // The name key scrambles item names only; any value serves, and one taken from the identifier keeps the
+    // bytes the same for the same content.
+    TXxh64 keyHash;
+    keyHash.Update(plan.Id.data(), plan.Id.size());
+    const auto nameKey = static_cast<int32_t>(static_cast<uint32_t>(keyHash.Digest()));
+    int64_t size = 0;
+    try {
+        stream->WriteBuffer(image.Head.data(), static_cast<int32_t>(image.Head.size()));
+        TStoreWriter writer(*stream, nameKey, static_cast<int64_t>(image.Head.size()));
+        for (const TPlannedItem& item : plan.Items) {
+            if (item.File.empty()) {
+                writer.AddItem(item.Name, item.Data.data(), item.Data.size(), item.Compress);
+                continue;
+            }
+            try {
+                TFileStream source(item.File, TFileMode::fmOpenRead);
+                writer.AddItem(item.Name, source, item.Compress);
+            } catch (const EFOpenError& e) {
+                throw EPackError(item.File, e.Message());
+            }
+        }
+        size = static_cast<int64_t>(image.Head.size()) + writer.Finish();
+    } catch (const EPackError&) {
+        throw;
+    } catch (const Exception& e) {
+        throw EPackError(output, e.Message());
+    }
+    stream.reset();
+    if (!RenameOver(partial->Name(), output)) throw EPackError(output, "cannot replace it");
+    partial->Commit();
+    return size;
+}
+
+int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err) {
+    TDiagnostics diagnostics;
+    TManifest manifest;
+    TStorePlan plan;
+    TRuntimeImage image;
+    if (LoadManifest(request.Input, request.Sets, manifest, diagnostics)) PlanStore(manifest, plan, diagnostics);
+
+    std::string runtime = request.Runtime;
+    if (runtime.empty()) {
+        const std::vector<std::string> candidates = RuntimeCandidates(ToolExecutablePath());
+        for (const std::string& candidate : candidates) {
+            if (RegularFileSize(candidate)) {
+                runtime = candidate;
+                break;
+            }
+        }
+        if (runtime.empty()) {
+            std::string places;
+            for (const std::string& candidate : candidates)
+                places += (places.empty() ? "" : " or ") + candidate;
+            diagnostics.Error({RuntimeFileName}, "runtime",
+                              "not found" + (places.empty() ? std::string() : " at " + places) +
+                                  "; name one with --runtime FILE");
+        }
+    }
+    if (!runtime.empty()) ReadRuntimeImage(runtime, image, diagnostics);
+
+    // The output replaces a file only once it is complete, and never one the build reads.
+    std::vector<std::pair<std::string, std::string>> inputs = {{runtime, "the runtime"}, {request.Input, "the input"}};
+    for (const std::string& input : plan.Inputs)
+        inputs.emplace_back(input, input + ", which goes into the screensaver");
+    for (const auto& [input, what] : inputs) {
+        if (input.empty() || !SameFile(request.Output, input)) continue;
+        diagnostics.Error({request.Output}, "output", "is " + what + "; choose another output file");
+        break;
+    }
+    Report(diagnostics, err);
+    if (diagnostics.HasErrors()) return 1;
+
+    const std::string outputFolder = DirectoryOf(request.Output);
+    if (!outputFolder.empty() && !CreateDirectories(outputFolder))
+        throw EPackError(outputFolder, "cannot create the folder");
+    const int64_t size = WriteScreensaver(image, plan, request.Output);
+    out << "wrote " << request.Output << " (" << size << " bytes, " << plan.Items.size() << " items)\n";
+    out << "id " << plan.Id
+        << (plan.IdDerived ? " (derived from the content; give it as id in the manifest to keep it when the content "
+                             "changes)"
+                           : "")
+        << "\n";
+    if (image.HadContent) out << "replaced the content that " << runtime << " carried\n";
+    if (image.SignatureRemoved)
+        out << "removed the signature of " << runtime << ": sign " << request.Output << " again\n";
+    return 0;
+}
