@@ -38,7 +38,20 @@ rm -f "\$record"
 echo "-- in a preview window"
 wine build/win32/tests/fixtures/previewdemo.exe "$out/Sample.scr"
 grep -E " put 170 " "\$record" | sed 's/^[^ ]* /  /' | sort | uniq -c
+echo "-- the settings dialog (/c)"
+wine "$out/Sample.scr" /c &
+saver=\$!
+for i in \$(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q '"Sample screensaver"' && break; sleep 0.2; done
+sleep 1
+geometry=\$(xwininfo -root -tree | grep '"Sample screensaver"' | head -1 | grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' | head -1)
+echo "   dialog window \$geometry (frame included), centred on the primary monitor"
+import -window root -crop "\$geometry" +repage "$out/dialog.png"
+# The close button is centred, 4 pixels above the client area's bottom edge and 20 pixels high.
+read -r w h x y <<< "\$(echo "\$geometry" | tr 'x+' '  ')"
+xdotool mousemove \$((x + w / 2)) \$((y + h - 17)) click 1
+wait \$saver
+echo "-- closed with its button: exit code \$?"
 wine build/win32/tests/player/player_register.exe /u >/dev/null
 SH
 bash scripts/wine-env.sh --monitors 3 bash "$out/play.sh"
-echo "-- screenshot of the full-screen run: $out/run-mode.png"
+echo "-- screenshots: the full-screen run $out/run-mode.png, the settings dialog $out/dialog.png"
