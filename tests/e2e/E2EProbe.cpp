@@ -1,6 +1,7 @@
 #include "E2EProbe.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -543,8 +545,16 @@ std::vector<std::string> PlayerPuts(const std::string& record, int dispId) {
 }
 
 TChildProcess RunModeCopy(const TChildProcess& starter) {
+    // Only a child of the starter: the copy of an earlier test may still be ending, its form not yet gone.
+    std::map<DWORD, DWORD> parents;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        parents[entry.th32ProcessID] = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
     for (HWND window : WindowsOfClassOutside(starter.Pid(), "TfrmMain"))
-        if (WindowProcess(window) != GetCurrentProcessId()) return TChildProcess::Open(WindowProcess(window));
+        if (parents[WindowProcess(window)] == starter.Pid()) return TChildProcess::Open(WindowProcess(window));
     return {};
 }
 

@@ -203,7 +203,8 @@ std::set<std::string> TempTree(const std::string& except);
 std::vector<std::string> RecordLines(const std::string& path);
 // The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.
 std::vector<std::string> PlayerPuts(const std::string& record, int dispId);
-// The run-mode copy that a screensaver started with /s started in turn, found by its main form; empty if none.
+// The run-mode copy that a screensaver started with /s started in turn (its child), found by its main form;
+// empty if none.
 TChildProcess RunModeCopy(const TChildProcess& starter);
 
 } // namespace e2e
