@@ -349,10 +349,11 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     const UINT msg = message.Msg;
     bool callSaved = true;
     if (msg == WM_MOUSEMOVE) {
-        // Positions compare on the screen: the form's own moves come in its client coordinates, the hook's (moves
-        // over the movie controls) in screen coordinates, and the form need not have been where it is now.
-        POINT point{GET_X_LPARAM(message.LParam), GET_Y_LPARAM(message.LParam)};
-        if (!FHookedMove) ClientToScreen(FForm->Handle(), &point);
+        // Positions compare on the screen: the hook's moves (over the movie controls) come in screen coordinates.
+        // The form's own moves are read where the cursor was when the message was made: the form may have moved
+        // over the desktop since, which would shift its client coordinates.
+        const DWORD where = FHookedMove ? static_cast<DWORD>(message.LParam) : GetMessagePos();
+        const POINT point{GET_X_LPARAM(where), GET_Y_LPARAM(where)};
         if (FTerminateOnMouseMove && FMode == ssmRun && FMoveCount >= 3) TryTerminate();
         if ((point.x != FLastMousePos.x || point.y != FLastMousePos.y) && FMoveCount < 3) ++FMoveCount;
         FLastMousePos = point;

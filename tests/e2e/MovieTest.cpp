@@ -162,31 +162,4 @@ TEST_F(E2EMovie, ContentThatKeepsInputFromEndingIt) {
     EXPECT_FALSE(Exists(FContentFolder));
 }
 
-// Three moves to new positions are tolerated wherever the cursor rests when the screensaver starts; the window that
-// appears under the resting cursor gets a move the user never made, which must not count. An ending run stops its
-// movies at once, long before its process is gone, so "still running" is read from the player.
-TEST_F(E2EMovie, ThreeMovesAreToleratedWhereverTheCursorRests) {
-    const RECT desk = VirtualScreen();
-    ASSERT_TRUE(MoveCursorTo({desk.left + (desk.right - desk.left) / 2 + 37, desk.top + 211}));
-    StartAndWaitForMovies();
-    HWND form = nullptr;
-    for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))
-        if (WindowProcess(window) == FRunner.Pid() && IsWindowVisible(window)) form = window;
-    ASSERT_NE(form, nullptr);
-    const auto stopped = [&] {
-        for (const std::string& line : RecordLines(FRecord))
-            if (line.find(" call 29 ") != std::string::npos) return true;
-        return false;
-    };
-    for (int move = 0; move < 3; ++move) {
-        ASSERT_TRUE(MoveCursorTo({desk.left + 100 + 60 * move, desk.top + 80 + 40 * move}));
-        ASSERT_TRUE(Drain(form));
-        ASSERT_FALSE(stopped()) << "ended by move " << move + 1;
-    }
-    ASSERT_TRUE(MoveCursorTo({desk.left + 300, desk.top + 300}));
-    ASSERT_TRUE(FRunner.WaitForExit()) << "the fourth move did not end it";
-    EXPECT_TRUE(stopped());
-    EXPECT_EQ(FRunner.ExitCode(), 0u);
-}
-
 } // namespace
