@@ -54,18 +54,29 @@ bool LooksLikeGuid(std::string_view text) {
     return true;
 }
 
-void TContentReader::AddKey(std::string_view enciphered, std::function<void(const TItemType&)> apply) {
+const TItemType& TContentItem::Whole() {
+    if (!FRead) {
+        FRead = true;
+        FStore.ReadData(FRecord, FWhole);
+    }
+    return FWhole;
+}
+
+void TContentReader::AddKey(std::string_view enciphered, std::function<void(TContentItem&)> apply) {
     FExtraKeys.push_back({enciphered, std::move(apply)});
 }
 
-void TContentReader::ApplyItems(const TItemTypes& items) {
-    for (const TItemType& item : items)
+void TContentReader::ApplyItems(TStoreReader& store) {
+    FStore = &store;
+    for (TStoreRecord record; store.Next(record);) {
+        TContentItem item(store, record);
         ApplyItem(item);
+    }
 }
 
-void TContentReader::ApplyItem(const TItemType& item) {
-    if (item.Name == ContentGuidName) {
-        std::string guid = ItemText(item);
+void TContentReader::ApplyItem(TContentItem& item) {
+    if (item.Name() == ContentGuidName) {
+        std::string guid = ItemText(item.Whole());
         // The identifier names a folder in the temporary directory and a kernel object: anything that could
         // reach elsewhere (separators, "..", a "Global\" prefix) is treated as no identifier at all.
         if (!IsSafeFileName(guid)) guid.clear();
@@ -73,25 +84,26 @@ void TContentReader::ApplyItem(const TItemType& item) {
     }
     for (const TContentKeyInfo& key : ContentKeyTable()) {
         const std::string plain = DecodeString(key.Enciphered);
-        if (key.Indexed ? item.Name.find(plain) != std::string::npos : item.Name == plain) ApplyKey(key, item);
+        if (key.Indexed ? item.Name().find(plain) != std::string::npos : item.Name() == plain) ApplyKey(key, item);
     }
     for (const TExtraKey& key : FExtraKeys)
-        if (item.Name == DecodeString(key.Enciphered) && key.Apply) key.Apply(item);
+        if (item.Name() == DecodeString(key.Enciphered) && key.Apply) key.Apply(item);
 }
 
-TExtraFile* TContentReader::ExtraFileAt(const TItemType& item, std::string_view key) {
-    const std::optional<int32_t> index = IndexAfterKey(item.Name, key);
+TExtraFile* TContentReader::ExtraFileAt(const TContentItem& item, std::string_view key) {
+    const std::optional<int32_t> index = IndexAfterKey(item.Name(), key);
     if (!index || *index >= FExtraFileCount) return nullptr;
     return &FExtraFiles[*index];
 }
 
-void TContentReader::ApplyKey(const TContentKeyInfo& key, const TItemType& item) {
+void TContentReader::ApplyKey(const TContentKeyInfo& key, TContentItem& item) {
     const auto flag = [&](auto set) {
-        if (auto value = ItemFlag(item)) set(*value);
+        if (auto value = ItemFlag(item.Whole())) set(*value);
     };
     const auto integer = [&](auto set) {
-        if (auto value = ItemInteger(item)) set(*value);
+        if (auto value = ItemInteger(item.Whole())) set(*value);
     };
+    const auto text = [&]() { return ItemText(item.Whole()); };
     switch (key.Role) {
     case TContentKey::Loop:
         return flag([&](bool v) { FTarget.SetLoopMovie(v); });
@@ -104,17 +116,17 @@ void TContentReader::ApplyKey(const TContentKeyInfo& key, const TItemType& item)
     case TContentKey::Quality:
         return integer([&](int32_t v) { FTarget.SetMovieQuality(v); });
     case TContentKey::FlashVars:
-        return FTarget.SetExtraFlashVars(ItemText(item));
+        return FTarget.SetExtraFlashVars(text());
     case TContentKey::BackgroundColor:
         return integer([&](int32_t v) { FTarget.SetMovieBackgroundColor(v); });
     case TContentKey::MovieFileName:
-        return FTarget.SetMovieFileName(ItemText(item));
+        return FTarget.SetMovieFileName(text());
     case TContentKey::Movie:
-        return FTarget.WriteMovie(item.Data, std::max<int32_t>(item.Size, 0));
+        return FTarget.WriteMovie(item);
     case TContentKey::ThrottlePreview:
         return flag([&](bool v) { FTarget.SetThrottlePreview(v); });
     case TContentKey::RequiredFlashVersion:
-        FRequiredFlashVersion = ItemText(item);
+        FRequiredFlashVersion = text();
         return FTarget.SetRequiredFlashVersion(FRequiredFlashVersion);
     case TContentKey::ExtraFileCount:
         return integer([&](int32_t v) {
@@ -122,14 +134,10 @@ void TContentReader::ApplyKey(const TContentKeyInfo& key, const TItemType& item)
             FExtraFiles.erase(FExtraFiles.lower_bound(FExtraFileCount), FExtraFiles.end());
         });
     case TContentKey::ExtraFileName:
-        if (TExtraFile* entry = ExtraFileAt(item, DecodeString(key.Enciphered))) entry->Name = ItemText(item);
+        if (TExtraFile* entry = ExtraFileAt(item, DecodeString(key.Enciphered))) entry->Name = text();
         return;
     case TContentKey::ExtraFileData:
-        if (TExtraFile* entry = ExtraFileAt(item, DecodeString(key.Enciphered))) {
-            entry->Data = item.Data;
-            entry->Size = std::max<int32_t>(item.Size, 0);
-            entry->HasData = true;
-        }
+        if (TExtraFile* entry = ExtraFileAt(item, DecodeString(key.Enciphered))) entry->Data = item.Record();
         return;
     case TContentKey::EndOnMouse:
         return flag([&](bool v) { FTarget.SetTerminateOnMouseMove(v); });
@@ -144,9 +152,11 @@ void TContentReader::ApplyKey(const TContentKeyInfo& key, const TItemType& item)
 
 void TContentReader::WriteExtraFiles() {
     for (const auto& [index, entry] : FExtraFiles) {
-        if (entry.Name.empty() || !entry.HasData) continue;
+        if (entry.Name.empty() || !entry.Data || !FStore) continue;
         const std::string bare = ExtraFileBareName(entry.Name);
-        if (!bare.empty()) FTarget.WriteExtraFile(bare, entry.Data, entry.Size);
+        if (bare.empty()) continue;
+        TContentItem item(*FStore, *entry.Data);
+        FTarget.WriteExtraFile(bare, item);
     }
 }
 

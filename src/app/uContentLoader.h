@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -32,6 +33,30 @@ std::string ExtraFileBareName(std::string_view storedName);
 // grouping, with or without braces. Only such a name is trusted to mean a folder left by an earlier run.
 bool LooksLikeGuid(std::string_view text);
 
+// An item as the loader meets it, in store order: its name at once, its data only when a key asks for it. Values
+// (flags, integers, texts, the dialog's picture) are read whole, up to MaxInflatedSize; the movie and the
+// additional files go from the store to their files in pieces, so that memory does not grow with them.
+class TContentItem {
+public:
+    TContentItem(TStoreReader& store, const TStoreRecord& record) : FStore(store), FRecord(record) {}
+    ~TContentItem() { std::free(FWhole.Data); }
+    TContentItem(const TContentItem&) = delete;
+    TContentItem& operator=(const TContentItem&) = delete;
+
+    const std::string& Name() const { return FRecord.Name; }
+    const TStoreRecord& Record() const { return FRecord; }
+    // The data, read on first use and kept with the item. Raises as TStoreReader::ReadData for damaged data.
+    const TItemType& Whole();
+    // Writes the data to out in pieces; returns the byte count. Raises as TStoreReader::CopyData.
+    int64_t WriteTo(TStream& out) const { return FStore.CopyData(FRecord, out); }
+
+private:
+    TStoreReader& FStore;
+    TStoreRecord FRecord;
+    TItemType FWhole;
+    bool FRead = false;
+};
+
 // Where the effects of the items go, each at once and in store order, so a later item sees what an earlier one
 // did. The identifier reaches the target only when it is a safe file name (otherwise as empty).
 class TContentTarget {
@@ -45,7 +70,7 @@ public:
     virtual void SetExtraFlashVars(const std::string& value) = 0;
     virtual void SetMovieBackgroundColor(int32_t value) = 0;
     virtual void SetMovieFileName(const std::string& value) = 0;
-    virtual void WriteMovie(const uint8_t* data, int32_t size) = 0;
+    virtual void WriteMovie(const TContentItem& item) = 0;
     virtual void SetThrottlePreview(bool value) = 0;
     virtual void SetRequiredFlashVersion(const std::string& value) = 0;
     virtual void SetTerminateOnMouseMove(bool value) = 0;
@@ -53,31 +78,31 @@ public:
     virtual void SetShowMouseCursor(bool value) = 0;
     virtual void SetMonitorLayout(uint8_t value) = 0;
     // After the last item: one additional file, by its bare (safe) file name.
-    virtual void WriteExtraFile(const std::string& bareName, const uint8_t* data, int32_t size) = 0;
+    virtual void WriteExtraFile(const std::string& bareName, const TContentItem& item) = 0;
     virtual void SetMovieScale(const std::string& value) = 0;
 };
 
 // One entry of the additional-file table.
 struct TExtraFile {
-    std::string Name; // as stored, folders and all
-    const uint8_t* Data = nullptr;
-    int32_t Size = 0;
-    bool HasData = false; // a data item came (it may be empty)
+    std::string Name;                 // as stored, folders and all
+    std::optional<TStoreRecord> Data; // the data item, once one came (it may be empty); read when written
 };
 
-// One load: the table of keys applied to the items, the scale choice and the additional-file table. The blobs
-// handed on point into the items, which must outlive the reader's use of them.
+// One load: the table of keys applied to the items, the scale choice and the additional-file table. The store
+// must outlive the reader's use of it: the additional files are read from it at the end.
 class TContentReader {
 public:
     explicit TContentReader(TContentTarget& target) : FTarget(target) {}
 
     // A further fixed key (exact, case-sensitive), tried after the built-in ones in the order added. The
     // settings dialog adds its entries here; apply gets the matching item.
-    void AddKey(std::string_view enciphered, std::function<void(const TItemType&)> apply);
+    void AddKey(std::string_view enciphered, std::function<void(TContentItem&)> apply);
 
     // Tests the item's name against every key in order and applies each that matches.
-    void ApplyItem(const TItemType& item);
-    void ApplyItems(const TItemTypes& items);
+    void ApplyItem(TContentItem& item);
+    // Every item of the store, in store order. Raises what the store raises for a damaged record, and for the
+    // data of an item a key takes; the effects of the items before it stay.
+    void ApplyItems(TStoreReader& store);
     // Hands every additional file with a name and data to the target, in index order.
     void WriteExtraFiles();
     // The scale text and the required version's default; after the additional files (and the dialog).
@@ -91,12 +116,13 @@ public:
 private:
     struct TExtraKey {
         std::string_view Enciphered;
-        std::function<void(const TItemType&)> Apply;
+        std::function<void(TContentItem&)> Apply;
     };
-    void ApplyKey(const TContentKeyInfo& key, const TItemType& item);
-    TExtraFile* ExtraFileAt(const TItemType& item, std::string_view key);
+    void ApplyKey(const TContentKeyInfo& key, TContentItem& item);
+    TExtraFile* ExtraFileAt(const TContentItem& item, std::string_view key);
 
     TContentTarget& FTarget;
+    TStoreReader* FStore = nullptr;
     std::vector<TExtraKey> FExtraKeys;
     bool FScaleChoice = false;
     std::string FRequiredFlashVersion;

@@ -3,6 +3,8 @@
 #include "uContentLoader.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 #include "forms/CommandLine.h"
 #include "forms/FileStream.h"
@@ -48,14 +50,14 @@ public:
     void SetMonitorLayout(uint8_t value) override { F.MonitorLayout = value; }
     void SetMovieScale(const std::string& value) override { F.MovieScale = value; }
 
-    void WriteMovie(const uint8_t* data, int32_t size) override;
-    void WriteExtraFile(const std::string& bareName, const uint8_t* data, int32_t size) override {
+    void WriteMovie(const TContentItem& item) override;
+    void WriteExtraFile(const std::string& bareName, const TContentItem& item) override {
         const std::string path = ContentFilePath(F, bareName);
-        if (!path.empty()) WriteTempFile(path, data, size);
+        if (!path.empty()) WriteTempFile(path, item);
     }
 
 private:
-    void WriteTempFile(const std::string& path, const uint8_t* data, int32_t size);
+    void WriteTempFile(const std::string& path, const TContentItem& item);
 
     TfrmMain& F;
 };
@@ -73,24 +75,30 @@ bool EnsureRunFolder(TfrmMain& form) {
     return true;
 }
 
-void TMainFormContent::WriteMovie(const uint8_t* data, int32_t size) {
+void TMainFormContent::WriteMovie(const TContentItem& item) {
     // A later movie item replaces the file of the first rather than placing a second one.
-    if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, data, size);
+    if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, item);
     if (!EnsureRunFolder(F)) return;
     if (!IsSafeFileName(F.MovieFileName) || IsRunFolderMarkerName(F.MovieFileName))
         F.MovieFileName = F.ContentGuid.empty() ? "movie.swf" : F.ContentGuid + ".swf";
     F.MoviePath = F.TempFolder + "\\" + F.MovieFileName;
-    WriteTempFile(F.MoviePath, data, size);
+    WriteTempFile(F.MoviePath, item);
 }
 
-void TMainFormContent::WriteTempFile(const std::string& path, const uint8_t* data, int32_t size) {
+void TMainFormContent::WriteTempFile(const std::string& path, const TContentItem& item) {
+    // Listed before the file is made, so that even a failed or partial file is deleted at the end.
+    F.TempFiles.push_back(path);
+    std::unique_ptr<TFileStream> file;
     try {
-        // Listed before the file is made, so that even a failed or partial file is deleted at the end.
-        F.TempFiles.push_back(path);
-        TFileStream file(path, TFileMode::fmCreate);
-        if (size > 0) file.WriteBuffer(data, size);
-    } catch (...) {
-        // A file that cannot be written is skipped; the movie control then has nothing to load.
+        file = std::make_unique<TFileStream>(path, TFileMode::fmCreate);
+    } catch (const EFOpenError&) {
+        return; // a file that cannot be made is skipped; the movie control then has nothing to load
+    }
+    try {
+        item.WriteTo(*file);
+    } catch (const EWriteError&) {
+        // A full disk: skipped as well. Damaged data in the store is not the file's fault and goes on to the
+        // caller, as it does for every item read whole.
     }
 }
 
@@ -131,46 +139,54 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
         Dialog->EndCreate();
     }
 
-    TItemTypes items;
-    ReadExeItems(exeFileName, items);
+    // The store is read from the program's own file as the items are met, and stays open until the additional
+    // files and the dialog's picture have been read from it. A file that cannot be opened holds no items.
+    std::unique_ptr<TFileReadStream> file;
+    try {
+        file = std::make_unique<TFileReadStream>(exeFileName);
+    } catch (const EFOpenError&) {
+    }
+    std::optional<TStoreReader> store;
+    if (file) store.emplace(*file);
     TMainFormContent target(*this);
     TContentReader reader(target);
     std::string pictureName;
-    const TItemType* picture = nullptr;
+    std::optional<TStoreRecord> picture;
     for (const TDialogKeyInfo& key : DialogKeyTable()) {
-        reader.AddKey(key.Enciphered, [&, role = key.Role](const TItemType& item) {
+        reader.AddKey(key.Enciphered, [&, role = key.Role](TContentItem& item) {
             switch (role) {
             case TDialogKey::Caption:
-                return Dialog->SetCaption(ItemText(item));
+                return Dialog->SetCaption(ItemText(item.Whole()));
             case TDialogKey::CopyrightText:
-                return Dialog->lblCopyright->SetCaption(ItemText(item));
+                return Dialog->lblCopyright->SetCaption(ItemText(item.Whole()));
             case TDialogKey::CopyrightLink:
-                return Dialog->lblCopyright->SetURL(ItemText(item));
+                return Dialog->lblCopyright->SetURL(ItemText(item.Whole()));
             case TDialogKey::CloseButton:
-                if (auto value = ItemFlag(item)) Dialog->btnClose->SetVisible(*value);
+                if (auto value = ItemFlag(item.Whole())) Dialog->btnClose->SetVisible(*value);
                 return;
             case TDialogKey::PictureName:
-                pictureName = ItemText(item);
+                pictureName = ItemText(item.Whole());
                 return;
             case TDialogKey::Picture:
-                picture = &item;
+                picture = item.Record();
                 return;
             }
         });
     }
-    // The items free their blocks also when an exception (a movie the dialog cannot read) leaves here.
-    reader.ApplyItems(items);
+    if (store) reader.ApplyItems(*store);
     reader.WriteExtraFiles();
-    if (picture && picture->Size > 0) {
-        const std::string path = DialogContentPath(*this, pictureName);
+    if (picture) {
+        // Read whole: the picture control and the dialog's movie reader take it from memory.
+        TContentItem content(*store, *picture);
+        const TItemType& whole = content.Whole();
+        const std::string path = whole.Size > 0 ? DialogContentPath(*this, pictureName) : std::string();
         if (!path.empty()) {
             if (IsMovieFileName(path)) TempFiles.push_back(path); // listed before it is written
             TMemoryStream stream;
-            stream.WriteBuffer(picture->Data, picture->Size);
+            stream.WriteBuffer(whole.Data, whole.Size);
             stream.SetPosition(0);
             Dialog->LoadContent(stream, path);
         }
     }
-    FreeExeItems(items);
     reader.Finish();
 }

@@ -1,14 +1,16 @@
 #include "ZLibEx.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
 const char* const ZErrorMessages[10] = {
-    "need dictionary", "stream end", "", "file error", "stream error", "data error", "insufficient memory",
-    "buffer error", "incompatible version", "",
+    "need dictionary", "stream end",           "", "file error", "stream error", "data error", "insufficient memory",
+    "buffer error",    "incompatible version", "",
 };
 
 // zlib 1.1.4 reports a preset dictionary once with Z_NEED_DICT and fails the next call with Z_STREAM_ERROR;
@@ -26,6 +28,103 @@ struct MallocBlock {
     ~MallocBlock() { std::free(Ptr); }
 };
 
+// One inflate state; ended on every way out.
+class TInflater {
+public:
+    TInflater() { CheckInflateResult(inflateInit(&Z)); }
+    ~TInflater() {
+        if (!FEnded) inflateEnd(&Z);
+    }
+    TInflater(const TInflater&) = delete;
+    TInflater& operator=(const TInflater&) = delete;
+    void End() {
+        FEnded = true;
+        CheckInflateResult(inflateEnd(&Z));
+    }
+    z_stream Z{};
+
+private:
+    bool FEnded = false;
+};
+
+// The compressed input: one block given whole, or the next bytes of a stream read in pieces.
+class TInflateInput {
+public:
+    TInflateInput(const void* data, int32_t size) : FWhole(static_cast<const Bytef*>(data)), FWholeSize(size) {}
+    TInflateInput(TStream& source, int64_t size) : FSource(&source), FRemaining(std::max<int64_t>(size, 0)) {}
+
+    // Gives zlib the next piece once it has taken the last.
+    void Refill(z_stream& z) {
+        if (z.avail_in != 0) return;
+        if (FWhole) {
+            z.next_in = const_cast<Bytef*>(FWhole);
+            z.avail_in = static_cast<uInt>(FWholeSize);
+            FWhole = nullptr;
+        } else if (FRemaining > 0) {
+            if (FPiece.empty()) FPiece.resize(InputPiece);
+            const auto n = static_cast<int32_t>(std::min<int64_t>(FRemaining, InputPiece));
+            FSource->ReadBuffer(FPiece.data(), n);
+            FRemaining -= n;
+            z.next_in = FPiece.data();
+            z.avail_in = static_cast<uInt>(n);
+        }
+    }
+    bool Pending() const { return FWhole || FRemaining > 0; }
+
+private:
+    static constexpr int32_t InputPiece = 64 * 1024;
+    const Bytef* FWhole = nullptr;
+    int32_t FWholeSize = 0;
+    TStream* FSource = nullptr;
+    int64_t FRemaining = 0;
+    std::vector<Bytef> FPiece;
+};
+
+// Inflates into one block that starts at firstGuess bytes and doubles, so that a highly compressible item costs a
+// logarithmic number of reallocations rather than one per input-sized step; output beyond maxSize raises
+// "insufficient memory".
+void InflateToBlock(TInflateInput& input, int64_t firstGuess, int32_t maxSize, void*& outBuffer, int32_t& outSize) {
+    outBuffer = nullptr;
+    outSize = 0;
+    int64_t capacity = std::clamp<int64_t>(firstGuess, 256, std::max(maxSize, 256));
+
+    MallocBlock block;
+    block.Ptr = std::malloc(static_cast<size_t>(capacity));
+    if (!block.Ptr) CheckInflateResult(Z_MEM_ERROR);
+
+    TInflater inflater;
+    z_stream& zrec = inflater.Z;
+    zrec.next_out = static_cast<Bytef*>(block.Ptr);
+    zrec.avail_out = static_cast<uInt>(capacity);
+    for (;;) {
+        input.Refill(zrec);
+        const int result = InflateStep(zrec, true);
+        if (result == Z_STREAM_END) break;
+        // No progress with room to spare: the input has run out before the stream's end.
+        if (result == Z_BUF_ERROR && zrec.avail_out != 0) CheckInflateResult(result);
+        if (zrec.avail_out != 0) continue;
+        // The last piece may end the stream without needing more room; see it before growing.
+        if (zrec.avail_in == 0 && input.Pending()) continue;
+        if (capacity >= maxSize) CheckInflateResult(Z_MEM_ERROR);
+        const int64_t produced = capacity - zrec.avail_out;
+        const int64_t grown = std::min<int64_t>(capacity * 2, maxSize);
+        void* bigger = std::realloc(block.Ptr, static_cast<size_t>(grown));
+        if (!bigger) CheckInflateResult(Z_MEM_ERROR);
+        block.Ptr = bigger;
+        zrec.next_out = static_cast<Bytef*>(block.Ptr) + produced;
+        zrec.avail_out = static_cast<uInt>(grown - produced);
+        capacity = grown;
+    }
+    const int64_t produced = capacity - zrec.avail_out;
+    inflater.End();
+
+    if (produced == 0) return; // the block is freed; an empty item has no data
+    void* shrunk = std::realloc(block.Ptr, static_cast<size_t>(produced));
+    if (shrunk) block.Ptr = shrunk;
+    outBuffer = std::exchange(block.Ptr, nullptr);
+    outSize = static_cast<int32_t>(produced);
+}
+
 } // namespace
 
 int CheckInflateResult(int code) {
@@ -37,53 +136,36 @@ int CheckInflateResult(int code) {
 }
 
 void InflateBuffer(const void* inBuffer, int32_t inSize, void*& outBuffer, int32_t& outSize, int32_t outEstimate) {
-    outBuffer = nullptr;
-    outSize = 0;
     if (inSize < 0) inSize = 0;
-    // The first guess follows the input size; after that the block doubles, so that a highly compressible item
-    // costs a logarithmic number of reallocations rather than one per input-sized step.
-    int64_t capacity = outEstimate > 0 ? outEstimate : (static_cast<int64_t>(inSize) + 255) / 256 * 256;
-    if (capacity == 0) capacity = 256;
-    if (capacity > MaxInflatedSize) capacity = MaxInflatedSize;
+    TInflateInput input(inBuffer, inSize);
+    InflateToBlock(input, outEstimate > 0 ? outEstimate : (static_cast<int64_t>(inSize) + 255) / 256 * 256,
+                   MaxInflatedSize, outBuffer, outSize);
+}
 
-    MallocBlock block;
-    block.Ptr = std::malloc(static_cast<size_t>(capacity));
-    if (!block.Ptr) CheckInflateResult(Z_MEM_ERROR);
+void InflateStreamToBuffer(TStream& source, int64_t inSize, void*& outBuffer, int32_t& outSize, int32_t maxSize) {
+    TInflateInput input(source, inSize);
+    InflateToBlock(input, (std::max<int64_t>(inSize, 0) + 255) / 256 * 256, maxSize, outBuffer, outSize);
+}
 
-    z_stream zrec;
-    std::memset(&zrec, 0, sizeof(zrec));
-    zrec.next_in = static_cast<Bytef*>(const_cast<void*>(inBuffer));
-    zrec.avail_in = static_cast<uInt>(inSize);
-    zrec.next_out = static_cast<Bytef*>(block.Ptr);
-    zrec.avail_out = static_cast<uInt>(capacity);
-    CheckInflateResult(inflateInit(&zrec));
-
-    int64_t produced = 0;
-    try {
-        while (InflateStep(zrec) != Z_STREAM_END) {
-            produced = capacity - zrec.avail_out;
-            if (zrec.avail_out != 0) continue; // more input is needed; the next step reports "buffer error"
-            if (capacity >= MaxInflatedSize) CheckInflateResult(Z_MEM_ERROR);
-            int64_t grown = capacity * 2 > MaxInflatedSize ? MaxInflatedSize : capacity * 2;
-            void* bigger = std::realloc(block.Ptr, static_cast<size_t>(grown));
-            if (!bigger) CheckInflateResult(Z_MEM_ERROR);
-            block.Ptr = bigger;
-            zrec.next_out = static_cast<Bytef*>(block.Ptr) + produced;
-            zrec.avail_out = static_cast<uInt>(grown - produced);
-            capacity = grown;
-        }
-        produced = capacity - zrec.avail_out;
-    } catch (...) {
-        inflateEnd(&zrec);
-        throw;
+int64_t InflateStreamToStream(TStream& source, int64_t inSize, TStream& out) {
+    constexpr int32_t OutputPiece = 256 * 1024;
+    TInflateInput input(source, inSize);
+    std::vector<Bytef> piece(OutputPiece);
+    TInflater inflater;
+    z_stream& zrec = inflater.Z;
+    int64_t written = 0;
+    for (int result = Z_OK; result != Z_STREAM_END;) {
+        input.Refill(zrec);
+        zrec.next_out = piece.data();
+        zrec.avail_out = OutputPiece;
+        // With all the room it could want, no progress means the input has run out: "buffer error".
+        result = InflateStep(zrec);
+        const int32_t produced = OutputPiece - static_cast<int32_t>(zrec.avail_out);
+        out.WriteBuffer(piece.data(), produced);
+        written += produced;
     }
-    CheckInflateResult(inflateEnd(&zrec));
-
-    if (produced == 0) return; // the block is freed; an empty item has no data
-    void* shrunk = std::realloc(block.Ptr, static_cast<size_t>(produced));
-    if (shrunk) block.Ptr = shrunk;
-    outBuffer = std::exchange(block.Ptr, nullptr);
-    outSize = static_cast<int32_t>(produced);
+    inflater.End();
+    return written;
 }
 
 TCustomZStream::TCustomZStream(TStream& source) : FStream(source), FStreamPos(source.Position()) {
@@ -100,7 +182,9 @@ TZDecompressionStream::TZDecompressionStream(TStream& source) : TCustomZStream(s
     CheckInflateResult(inflateInit(&FZRec));
 }
 
-TZDecompressionStream::~TZDecompressionStream() { inflateEnd(&FZRec); }
+TZDecompressionStream::~TZDecompressionStream() {
+    inflateEnd(&FZRec);
+}
 
 int32_t TZDecompressionStream::Read(void* buffer, int32_t count) {
     if (count <= 0) return 0;
@@ -155,7 +239,7 @@ int32_t TZDecompressionStream::Seek(int32_t offset, TSeekOrigin origin) {
         uint8_t scratch[8192];
         while (distance > 0) {
             int32_t piece = distance > static_cast<int64_t>(sizeof(scratch)) ? static_cast<int32_t>(sizeof(scratch))
-                                                                               : static_cast<int32_t>(distance);
+                                                                             : static_cast<int32_t>(distance);
             ReadBuffer(scratch, piece);
             distance -= piece;
         }

@@ -16,8 +16,8 @@ class EZDecompressionError : public EZLibError {
     using EZLibError::EZLibError;
 };
 
-// A 32-bit process has about 2 GiB of address space, and the movie is held in memory once inflated and once
-// more while it is written out: a single item may not inflate to more than this.
+// A 32-bit process has about 2 GiB of address space: an item inflated into memory may not grow beyond this.
+// Items streamed to a file (InflateStreamToStream) are not bound by it.
 inline constexpr int32_t MaxInflatedSize = 256 * 1024 * 1024;
 
 // Returns code when it is 0 or more; raises EZDecompressionError with zlib's message for it otherwise.
@@ -28,6 +28,16 @@ int CheckInflateResult(int code);
 // Raises EZDecompressionError ("data error", "buffer error", ...) with nothing allocated; output beyond
 // MaxInflatedSize raises "insufficient memory".
 void InflateBuffer(const void* inBuffer, int32_t inSize, void*& outBuffer, int32_t& outSize, int32_t outEstimate = 0);
+
+// InflateBuffer over the next inSize bytes of source, read in pieces so that they are never held whole: the same
+// block, the same errors, with output beyond maxSize raising "insufficient memory".
+void InflateStreamToBuffer(TStream& source, int64_t inSize, void*& outBuffer, int32_t& outSize,
+                           int32_t maxSize = MaxInflatedSize);
+
+// Inflates the zlib stream in the next inSize bytes of source into out, both sides in pieces, so that memory does
+// not grow with the data; returns the bytes written. Raises the errors InflateBuffer raises for the same bytes (no
+// size limit applies) and whatever out raises; what was inflated before an error has been written.
+int64_t InflateStreamToStream(TStream& source, int64_t inSize, TStream& out);
 
 class TCustomZStream : public TStream {
 public:

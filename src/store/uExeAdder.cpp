@@ -8,7 +8,6 @@
 
 #include <zlib.h>
 
-#include "ZLibEx.h"
 #include "uPEUtils.h"
 
 namespace {
@@ -106,7 +105,7 @@ std::string StreamReadString(TStream& stream) {
     return text;
 }
 
-TStoreLocation LocateStore(TStream& stream, const std::string& fileName) {
+TStoreLocation LocateStore(TStream& stream) {
     TStoreLocation location;
     const int64_t end = stream.GetSize();
     location.FileSize = end;
@@ -114,18 +113,12 @@ TStoreLocation LocateStore(TStream& stream, const std::string& fileName) {
     bool found = MagicAt(stream, end - 4);
     int64_t tail = 0;
     if (!found) {
-        int64_t imageEnd;
-        int64_t fileSize;
-        {
-            TPEImage image(fileName);
-            imageEnd = image.GetImageEnd();
-            fileSize = image.FileSize();
-        }
+        const int64_t imageEnd = ReadImageEnd(stream);
         location.ImageEnd = imageEnd;
         stream.SetPosition(imageEnd);
         int32_t totalSize = StreamReadInt32(stream);
         uint8_t trailerFlag = StreamReadByte(stream);
-        tail = fileSize - totalSize;
+        tail = end - totalSize;
         // The magic, BodyLength, NameKey and ItemCount must fit in front of the tail.
         if (trailerFlag == 0 || tail < 0 || tail > end - 20) return location;
         found = MagicAt(stream, end - 4 - tail);
@@ -143,6 +136,60 @@ TStoreLocation LocateStore(TStream& stream, const std::string& fileName) {
     return location;
 }
 
+TStoreReader::TStoreReader(TStream& stream) : FStream(stream), FLocation(LocateStore(stream)) {
+    if (FLocation.Path == TStorePath::None) return;
+    FStream.SetPosition(FLocation.BodyOffset);
+    FKey = static_cast<uint8_t>(StreamReadInt32(FStream));
+    const int32_t itemCount = StreamReadInt32(FStream);
+    FNext = FStream.Position();
+    if (itemCount <= 0) return;
+    // Every record takes at least its name length, flag and size: a count the records cannot hold is damage, and
+    // must not size anything.
+    const int64_t recordsEnd = FLocation.FileSize - 12 - FLocation.Tail;
+    if (itemCount > (recordsEnd - FNext) / 9)
+        throw EReadError("Damaged content store: " + std::to_string(itemCount) + " items cannot fit in the store");
+    FCount = itemCount;
+}
+
+bool TStoreReader::Next(TStoreRecord& record) {
+    if (FRead >= FCount) return false;
+    FStream.SetPosition(FNext);
+    record.Name = StreamReadString(FStream);
+    for (char& c : record.Name)
+        c = static_cast<char>(static_cast<uint8_t>(c) ^ FKey);
+    record.Compressed = StreamReadByte(FStream) != 0;
+    record.StoredSize = StreamReadInt32(FStream);
+    record.PayloadOffset = FStream.Position();
+    if (record.StoredSize > Remaining(FStream, FLocation.FileSize))
+        throw EReadError("Damaged content store: item " + std::to_string(FRead) + " is larger than the data left");
+    FNext = record.PayloadOffset + std::max(record.StoredSize, 0);
+    ++FRead;
+    return true;
+}
+
+void TStoreReader::ReadData(const TStoreRecord& record, TItemType& item, int32_t maxInflated) {
+    item.Data = nullptr;
+    item.Size = 0;
+    if (record.StoredSize <= 0) return;
+    FStream.SetPosition(record.PayloadOffset);
+    if (record.Compressed) {
+        void* inflated = nullptr;
+        InflateStreamToBuffer(FStream, record.StoredSize, inflated, item.Size, maxInflated);
+        item.Data = static_cast<uint8_t*>(inflated);
+        return;
+    }
+    item.Data = AllocateItem(record.StoredSize);
+    item.Size = record.StoredSize;
+    ReadZeroFilled(FStream, item.Data, record.StoredSize);
+}
+
+int64_t TStoreReader::CopyData(const TStoreRecord& record, TStream& out) {
+    if (record.StoredSize <= 0) return 0;
+    FStream.SetPosition(record.PayloadOffset);
+    if (record.Compressed) return InflateStreamToStream(FStream, record.StoredSize, out);
+    return out.CopyFrom(FStream, record.StoredSize);
+}
+
 void ReadExeItems(const std::string& fileName, TItemTypes& items) {
     FreeExeItems(items);
     std::unique_ptr<TFileReadStream> stream;
@@ -151,51 +198,15 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items) {
     } catch (const EFOpenError&) {
         return;
     }
-
-    TStoreLocation location = LocateStore(*stream, fileName);
-    if (location.Path == TStorePath::None) return;
-
-    stream->SetPosition(location.BodyOffset);
-    const uint8_t key = static_cast<uint8_t>(StreamReadInt32(*stream));
-    const int32_t itemCount = StreamReadInt32(*stream);
-    if (itemCount <= 0) return;
-    // Every record takes at least its name length, flag and size: a count the records cannot hold is damage,
-    // and must not size the array.
-    const int64_t recordsEnd = location.FileSize - 12 - location.Tail;
-    if (itemCount > (recordsEnd - stream->Position()) / 9)
-        throw EReadError("Damaged content store: " + std::to_string(itemCount) + " items cannot fit in the store");
-    items.SetLength(static_cast<size_t>(itemCount));
-
-    for (int32_t i = 0; i < itemCount; ++i) {
-        TItemType& item = items[static_cast<size_t>(i)];
-        item.Name = StreamReadString(*stream);
-        for (char& c : item.Name)
-            c = static_cast<char>(static_cast<uint8_t>(c) ^ key);
-        item.Compressed = StreamReadByte(*stream) != 0;
-        const int32_t storedSize = StreamReadInt32(*stream);
-        item.StoredSize = storedSize;
-        if (storedSize <= 0) continue;
-        if (storedSize > Remaining(*stream, location.FileSize))
-            throw EReadError("Damaged content store: item " + std::to_string(i) + " is larger than the data left");
-
-        uint8_t* payload = AllocateItem(storedSize);
-        ReadZeroFilled(*stream, payload, storedSize);
-        if (!item.Compressed) {
-            item.Data = payload;
-            item.Size = storedSize;
-            continue;
-        }
-        try {
-            void* inflated = nullptr;
-            int32_t size = 0;
-            InflateBuffer(payload, storedSize, inflated, size, 0);
-            item.Data = static_cast<uint8_t*>(inflated);
-            item.Size = size;
-        } catch (...) {
-            std::free(payload);
-            throw;
-        }
-        std::free(payload);
+    TStoreReader reader(*stream);
+    items.SetLength(static_cast<size_t>(reader.Count()));
+    TStoreRecord record;
+    for (size_t i = 0; reader.Next(record); ++i) {
+        TItemType& item = items[i];
+        item.Name = record.Name;
+        item.Compressed = record.Compressed;
+        item.StoredSize = record.StoredSize;
+        reader.ReadData(record, item);
     }
 }
 
@@ -220,7 +231,7 @@ TStoreWriter::TStoreWriter(TStream& out, int32_t nameKey, int64_t imageSize)
 
 void TStoreWriter::AddItem(const std::string& name, const void* data, size_t size, bool compress) {
     size_t done = 0;
-    Record(name, compress, [&](uint8_t* buffer, int32_t count) {
+    Record(name, compress, MaxInflatedSize, [&](uint8_t* buffer, int32_t count) {
         const size_t n = std::min(size - done, static_cast<size_t>(count));
         if (n > 0) std::memcpy(buffer, static_cast<const uint8_t*>(data) + done, n);
         done += n;
@@ -228,11 +239,11 @@ void TStoreWriter::AddItem(const std::string& name, const void* data, size_t siz
     });
 }
 
-void TStoreWriter::AddItem(const std::string& name, TStream& source, bool compress) {
-    Record(name, compress, [&](uint8_t* buffer, int32_t count) { return source.Read(buffer, count); });
+void TStoreWriter::AddItem(const std::string& name, TStream& source, bool compress, int64_t maxInflated) {
+    Record(name, compress, maxInflated, [&](uint8_t* buffer, int32_t count) { return source.Read(buffer, count); });
 }
 
-void TStoreWriter::Record(const std::string& name, bool compress,
+void TStoreWriter::Record(const std::string& name, bool compress, int64_t maxInflated,
                           const std::function<int32_t(uint8_t*, int32_t)>& read) {
     if (name.size() > static_cast<size_t>(INT32_MAX)) throw EWriteError("Item name too long");
     PutInt32(FOut, static_cast<int32_t>(name.size()));
@@ -262,8 +273,8 @@ void TStoreWriter::Record(const std::string& name, bool compress,
         do {
             const int32_t n = read(FIn.data(), WriterChunk);
             taken += n;
-            // The reader refuses to inflate more than this; such an item could never be read back.
-            if (taken > MaxInflatedSize)
+            // Its reader refuses to inflate more than this; such an item could never be read back.
+            if (taken > maxInflated)
                 throw EWriteError("Item \"" + name + "\" is larger than the screensaver can inflate");
             flush = n > 0 ? Z_NO_FLUSH : Z_FINISH;
             z.next_in = FIn.data();

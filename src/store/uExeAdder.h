@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../forms/FileStream.h"
+#include "ZLibEx.h"
 
 // One content item in memory. Data is a malloc block owned by the TItemTypes it sits in; null when Size is 0.
 struct TItemType {
@@ -66,9 +67,50 @@ struct TStoreLocation {
     int64_t ImageEnd = -1;  // known only when the fallback path consulted the image headers
 };
 
-// Finds the store in an open file; Path is None when there is none or its trailer points outside the file.
-// Raises EImageBlockException "Bad Signature" when the fallback path meets invalid image headers.
-TStoreLocation LocateStore(TStream& stream, const std::string& fileName);
+// Finds the store in an open file; Path is None when there is none or its trailer points outside the file. The
+// fallback path reads the image end from the image's headers alone. Raises EImageBlockException when it meets
+// invalid image headers.
+TStoreLocation LocateStore(TStream& stream);
+
+// One record of a store as it stands in the file; its payload is read only when asked for.
+struct TStoreRecord {
+    std::string Name; // unscrambled
+    bool Compressed = false;
+    int32_t StoredSize = 0; // payload bytes; the item has no data when this is 0 or less
+    int64_t PayloadOffset = 0;
+};
+
+// Reads a store record by record from a seekable stream that stays the caller's: names and flags as it goes,
+// a payload only when asked for, whole or in pieces, in any order while the stream lives.
+class TStoreReader {
+public:
+    // Locates the store; Count() is 0 when there is none. Raises as LocateStore, and EReadError for an item count
+    // the store cannot hold.
+    explicit TStoreReader(TStream& stream);
+    TStoreReader(const TStoreReader&) = delete;
+    TStoreReader& operator=(const TStoreReader&) = delete;
+
+    int32_t Count() const { return FCount; }
+    const TStoreLocation& Location() const { return FLocation; }
+    // The next record in store order, its payload skipped; false after the last. Raises EReadError for a record
+    // that runs past the data.
+    bool Next(TStoreRecord& record);
+    // The record's data (inflated when compressed) into item.Data and item.Size as one malloc block, null when
+    // empty; item.Data must be empty. Raises EZDecompressionError for damaged data ("insufficient memory" when it
+    // would inflate beyond maxInflated bytes) with nothing allocated, EOutOfMemory when the block cannot be had.
+    void ReadData(const TStoreRecord& record, TItemType& item, int32_t maxInflated = MaxInflatedSize);
+    // Writes the record's data (inflated when compressed) to out in pieces; returns the byte count. Raises as
+    // ReadData (no size limit applies) and whatever out raises.
+    int64_t CopyData(const TStoreRecord& record, TStream& out);
+
+private:
+    TStream& FStream;
+    TStoreLocation FLocation;
+    uint8_t FKey = 0;
+    int32_t FCount = 0;
+    int32_t FRead = 0;
+    int64_t FNext = 0; // where the next record starts
+};
 
 // Fills items (first emptied) with the store's items in store order; empty when the file carries no store or
 // cannot be opened. On a damaged item the array keeps its full length with the items read so far, and the
@@ -89,7 +131,8 @@ inline constexpr int StoreCompressionLevel = 6;
 
 // Writes a content store at a seekable stream's position, one item at a time: a payload can come from a stream
 // and is deflated as it is read, so that no item need be held whole. Raises EWriteError when the stream cannot
-// take the bytes, and for a store the reader could not read back: a compressed item larger than MaxInflatedSize,
+// take the bytes, and for a store the reader could not read back: a compressed item larger than its reader
+// inflates (maxInflated: MaxInflatedSize for an item read whole, more for one the screensaver streams to a file),
 // a payload or a whole file (image and store) beyond 32 bits.
 class TStoreWriter {
 public:
@@ -100,12 +143,13 @@ public:
 
     void AddItem(const std::string& name, const void* data, size_t size, bool compress);
     // The payload is everything from source's position to its end.
-    void AddItem(const std::string& name, TStream& source, bool compress);
+    void AddItem(const std::string& name, TStream& source, bool compress, int64_t maxInflated = MaxInflatedSize);
     // Writes BodyLength and the magic, fills in the header; returns the store's size in bytes.
     int64_t Finish();
 
 private:
-    void Record(const std::string& name, bool compress, const std::function<int32_t(uint8_t*, int32_t)>& read);
+    void Record(const std::string& name, bool compress, int64_t maxInflated,
+                const std::function<int32_t(uint8_t*, int32_t)>& read);
     void PutInt32At(int64_t position, int32_t value);
 
     TStream& FOut;

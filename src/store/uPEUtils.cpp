@@ -1,14 +1,39 @@
 #include "uPEUtils.h"
 
+#include <cstddef>
 #include <limits>
 
 #include "../forms/FileStream.h"
 
 namespace {
-constexpr uint16_t DosSignature = 0x5A4D;   // "MZ"
+constexpr uint16_t DosSignature = 0x5A4D;    // "MZ"
 constexpr uint32_t NtSignature = 0x00004550; // "PE\0\0"
 
-[[noreturn]] void BadSignature() { throw EImageBlockException("Bad Signature"); }
+[[noreturn]] void BadSignature() {
+    throw EImageBlockException("Bad Signature");
+}
+
+// A block reads what the file supplies of it; the rest reads as zero.
+int64_t SuppliedBytes(int64_t fileSize, int64_t offset, int64_t size) {
+    return size <= 0 ? 0 : std::clamp<int64_t>(fileSize - offset, 0, size);
+}
+
+// Real sections do not overlap, so their raw data together fit in the file; a table whose sections claim more
+// would make the copies grow with the section count alone.
+void CheckSectionBytes(int64_t sectionBytes, int64_t fileSize) {
+    if (sectionBytes > fileSize) throw EImageBlockException("Section data exceeds the file");
+}
+
+void ReadZeroFilled(TStream& stream, int64_t offset, void* buffer, int32_t count) {
+    std::memset(buffer, 0, static_cast<size_t>(count));
+    stream.SetPosition(offset);
+    const int32_t n = static_cast<int32_t>(SuppliedBytes(stream.GetSize(), offset, count));
+    if (n > 0) stream.ReadBuffer(buffer, n);
+}
+
+uint32_t Get32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
 } // namespace
 
 void TImageBlock::ReadFromStream(TStream& stream, int64_t offset, int64_t size) {
@@ -18,8 +43,7 @@ void TImageBlock::ReadFromStream(TStream& stream, int64_t offset, int64_t size) 
         return;
     }
     if (offset >= 0) stream.SetPosition(offset);
-    int64_t remaining = stream.GetSize() - stream.Position();
-    int64_t count = std::clamp<int64_t>(remaining, 0, size);
+    const int64_t count = SuppliedBytes(stream.GetSize(), stream.Position(), size);
     // Only what the file really supplies is held; the rest of the block reads as zero through the views and is
     // written back as zeros, so a size taken from a damaged header cannot make the block outgrow the file.
     FBytes.Clear();
@@ -92,7 +116,9 @@ void TSectionHeader::WriteToStream(TStream& stream, int64_t offset) {
     FData->WriteToStream(stream, Header().PointerToRawData);
 }
 
-TPEImage::TPEImage(const std::string& fileName) : FFileName(fileName) { Load(fileName); }
+TPEImage::TPEImage(const std::string& fileName) : FFileName(fileName) {
+    Load(fileName);
+}
 
 void TPEImage::Load(const std::string& fileName) {
     Clear();
@@ -118,12 +144,18 @@ void TPEImage::Load(const std::string& fileName) {
     int64_t position = static_cast<int64_t>(dos.e_lfanew) + TNTHeaders::BlockSize;
     uint32_t lowest = std::numeric_limits<uint32_t>::max();
     int64_t sectionBytes = 0;
-    for (uint16_t i = 0; i < FNTHeaders->Headers().NumberOfSections; ++i) {
+    const uint16_t count = FNTHeaders->Headers().NumberOfSections;
+    for (uint16_t i = 0; i < count; ++i) {
+        if (position >= FFileSize) {
+            // The rest of the table reads as zeros: sections at offset 0 without data, nothing worth an object.
+            FSectionsBeyondFile = count - i;
+            position += int64_t{TSectionHeader::BlockSize} * (count - i);
+            lowest = 0;
+            break;
+        }
         auto section = std::make_unique<TSectionHeader>(this, file, position);
-        // Real sections do not overlap, so their raw data together fit in the file; a table whose sections
-        // claim more would make the copies grow with the section count alone.
         sectionBytes += section->Data()->StoredSize();
-        if (sectionBytes > FFileSize) throw EImageBlockException("Section data exceeds the file");
+        CheckSectionBytes(sectionBytes, FFileSize);
         lowest = std::min(lowest, section->Header().PointerToRawData);
         FSections.push_back(std::move(section));
         position += TSectionHeader::BlockSize;
@@ -139,10 +171,11 @@ void TPEImage::Clear() {
     FNTHeaders.reset();
     FHeaderGap.reset();
     FSections.clear();
+    FSectionsBeyondFile = 0;
 }
 
 uint32_t TPEImage::GetImageEnd() const {
-    if (FSections.empty()) return 0;
+    if (FSections.empty() || FSectionsBeyondFile > 0) return 0;
     TImageSectionHeader last = FSections.back()->Header();
     return last.PointerToRawData + last.SizeOfRawData;
 }
@@ -156,6 +189,43 @@ void TPEImage::SaveToFile(const std::string& fileName) {
         section->WriteToStream(file, position);
         position += TSectionHeader::BlockSize;
     }
+    // Headers beyond the loaded file were zeros and are written back as such.
+    const int64_t tableEnd = position + int64_t{TSectionHeader::BlockSize} * static_cast<int64_t>(FSectionsBeyondFile);
+    if (file.GetSize() < tableEnd) file.SetSize64(tableEnd);
     if (FHeaderGap) FHeaderGap->WriteToStream(file, -1);
     FFileSize = file.GetSize();
+}
+
+uint32_t ReadImageEnd(TStream& stream) {
+    const int64_t fileSize = stream.GetSize();
+    uint8_t dos[sizeof(TImageDosHeader)];
+    ReadZeroFilled(stream, 0, dos, sizeof dos);
+    if ((dos[0] | dos[1] << 8) != DosSignature) BadSignature();
+    const auto lfaNew = static_cast<int32_t>(Get32(dos + offsetof(TImageDosHeader, e_lfanew)));
+    if (lfaNew < 0 || lfaNew > fileSize) BadSignature();
+
+    uint8_t nt[8];
+    ReadZeroFilled(stream, lfaNew, nt, sizeof nt);
+    if (Get32(nt) != NtSignature) BadSignature();
+    const int64_t count = nt[6] | nt[7] << 8;
+    if (count == 0) return 0;
+
+    // Only the headers the file holds are read; those beyond its end are zeros, which add no data and, as the
+    // last in the table, end the image at 0.
+    const int64_t tableStart = int64_t{lfaNew} + TNTHeaders::BlockSize;
+    const int64_t inFile = std::clamp<int64_t>(
+        (fileSize - tableStart + TSectionHeader::BlockSize - 1) / TSectionHeader::BlockSize, 0, count);
+    std::vector<uint8_t> table(static_cast<size_t>(inFile * TSectionHeader::BlockSize));
+    if (!table.empty()) ReadZeroFilled(stream, tableStart, table.data(), static_cast<int32_t>(table.size()));
+    int64_t sectionBytes = 0;
+    uint32_t end = 0;
+    for (int64_t i = 0; i < inFile; ++i) {
+        const uint8_t* header = table.data() + i * TSectionHeader::BlockSize;
+        const uint32_t size = Get32(header + offsetof(TImageSectionHeader, SizeOfRawData));
+        const uint32_t pointer = Get32(header + offsetof(TImageSectionHeader, PointerToRawData));
+        sectionBytes += SuppliedBytes(fileSize, pointer, size);
+        CheckSectionBytes(sectionBytes, fileSize);
+        end = pointer + size;
+    }
+    return inFile == count ? end : 0;
 }

@@ -154,13 +154,18 @@ public:
     void Clear();
     // PointerToRawData + SizeOfRawData of the last section in table order (32-bit sum); 0 without sections.
     uint32_t GetImageEnd() const;
+    // NumberOfSections: the headers in Sections() and those beyond the end of the file.
+    size_t SectionCount() const { return FSections.size() + FSectionsBeyondFile; }
     int64_t FileSize() const { return FFileSize; }
     void SaveToFile(const std::string& fileName);
     virtual void Save() { SaveToFile(FFileName); }
 
     TDOSHeader* DOSHeader() const { return FDOSHeader.get(); }
     TNTHeaders* NTHeaders() const { return FNTHeaders.get(); }
+    // The section headers the file holds, whole or in part, in table order. Headers that lie wholly beyond the
+    // file's end read as zeros (no data, image end 0); they are only counted.
     const std::vector<std::unique_ptr<TSectionHeader>>& Sections() const { return FSections; }
+    size_t SectionsBeyondFile() const { return FSectionsBeyondFile; }
     TDataBlock* HeaderGap() const { return FHeaderGap.get(); }
 
 private:
@@ -168,6 +173,11 @@ private:
     std::unique_ptr<TDOSHeader> FDOSHeader;
     std::unique_ptr<TNTHeaders> FNTHeaders;
     std::vector<std::unique_ptr<TSectionHeader>> FSections;
+    size_t FSectionsBeyondFile = 0;
     std::unique_ptr<TDataBlock> FHeaderGap;
     int64_t FFileSize = 0;
 };
+
+// The image end of the executable in stream, read from its headers alone (the file is never loaded whole): what
+// TPEImage gives for the same bytes, and the same EImageBlockException where TPEImage raises one.
+uint32_t ReadImageEnd(TStream& stream);

@@ -2,6 +2,7 @@
 // every effect in order.
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,18 +23,23 @@ std::vector<uint8_t> T(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-// Items as the store reader leaves them: malloc blocks owned by the list, null data when empty.
-void Fill(TItemTypes& items, const std::vector<TItemSpec>& specs) {
-    items.SetLength(specs.size());
-    for (size_t i = 0; i < specs.size(); ++i) {
-        items[i].Name = specs[i].Name;
-        items[i].Size = static_cast<int32_t>(specs[i].Data.size());
-        if (!specs[i].Data.empty()) {
-            items[i].Data = static_cast<uint8_t*>(std::malloc(specs[i].Data.size()));
-            std::memcpy(items[i].Data, specs[i].Data.data(), specs[i].Data.size());
-        }
+// The items as a store in memory, made by the store writer: every item compressed, an empty one too.
+class TTestStore {
+public:
+    explicit TTestStore(const std::vector<TItemSpec>& specs) {
+        std::vector<TStoreItem> items;
+        for (const TItemSpec& spec : specs)
+            items.push_back({spec.Name, spec.Data, true});
+        const std::vector<uint8_t> bytes = BuildStore(items, 0x3C, 0);
+        FBytes.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+        FReader.emplace(FBytes);
     }
-}
+    TStoreReader& Reader() { return *FReader; }
+
+private:
+    TMemoryStream FBytes;
+    std::optional<TStoreReader> FReader;
+};
 
 class TRecordingTarget : public TContentTarget {
 public:
@@ -47,33 +53,35 @@ public:
     void SetExtraFlashVars(const std::string& v) override { Add("ExtraFlashVars=" + v); }
     void SetMovieBackgroundColor(int32_t v) override { Add("MovieBackgroundColor=", v); }
     void SetMovieFileName(const std::string& v) override { Add("MovieFileName=" + v); }
-    void WriteMovie(const uint8_t* data, int32_t size) override { Add("Movie " + Bytes(data, size)); }
+    void WriteMovie(const TContentItem& item) override { Add("Movie " + Bytes(item)); }
     void SetThrottlePreview(bool v) override { Add("ThrottlePreview=", v); }
     void SetRequiredFlashVersion(const std::string& v) override { Add("RequiredFlashVersion=" + v); }
     void SetTerminateOnMouseMove(bool v) override { Add("TerminateOnMouseMove=", v); }
     void SetTerminateOnKeyDown(bool v) override { Add("TerminateOnKeyDown=", v); }
     void SetShowMouseCursor(bool v) override { Add("ShowMouseCursor=", v); }
     void SetMonitorLayout(uint8_t v) override { Add("MonitorLayout=", v); }
-    void WriteExtraFile(const std::string& name, const uint8_t* data, int32_t size) override {
-        Add("Extra " + name + " " + Bytes(data, size));
+    void WriteExtraFile(const std::string& name, const TContentItem& item) override {
+        Add("Extra " + name + " " + Bytes(item));
     }
     void SetMovieScale(const std::string& v) override { Add("MovieScale=" + v); }
 
 private:
     void Add(const std::string& text) { Log.push_back(text); }
     void Add(const std::string& text, int64_t value) { Log.push_back(text + std::to_string(value)); }
-    static std::string Bytes(const uint8_t* data, int32_t size) {
-        return size == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(data), size);
+    // The files are streamed from the store.
+    static std::string Bytes(const TContentItem& item) {
+        TMemoryStream out;
+        item.WriteTo(out);
+        return out.Length() == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(out.Memory()), out.Length());
     }
 };
 
 // Applies the items and writes the additional files; the finishing step has a test of its own.
 std::vector<std::string> Load(const std::vector<TItemSpec>& specs) {
-    TItemTypes items;
-    Fill(items, specs);
+    TTestStore store(specs);
     TRecordingTarget target;
     TContentReader reader(target);
-    reader.ApplyItems(items);
+    reader.ApplyItems(store.Reader());
     reader.WriteExtraFiles();
     return target.Log;
 }
@@ -233,11 +241,10 @@ TEST(ContentReader, FinishChoosesScaleAndVersionDefault) {
          {"RequiredFlashVersion=9", "RequiredFlashVersion=", "MovieScale=showall", "RequiredFlashVersion=0.0.0.0"}},
     };
     for (const TCase& c : cases) {
-        TItemTypes items;
-        Fill(items, c.Items);
+        TTestStore store(c.Items);
         TRecordingTarget target;
         TContentReader reader(target);
-        reader.ApplyItems(items);
+        reader.ApplyItems(store.Reader());
         reader.Finish();
         EXPECT_EQ(target.Log, c.Expected) << c.Items.size();
     }
@@ -245,15 +252,42 @@ TEST(ContentReader, FinishChoosesScaleAndVersionDefault) {
 
 TEST(ContentReader, AddedKeysAreExactAndComeAfterTheBuiltInOnes) {
     static constexpr auto kCaption = EncipherConstant<"DialogCaption">();
-    TItemTypes items;
-    Fill(items, {{"DialogCaption", T("Hello")}, {"DialogCaption2", T("no")}, {"dialogcaption", T("no")}});
+    TTestStore store({{"DialogCaption", T("Hello")}, {"DialogCaption2", T("no")}, {"dialogcaption", T("no")}});
     TRecordingTarget target;
     TContentReader reader(target);
     std::vector<std::string> seen;
-    reader.AddKey(kCaption, [&](const TItemType& item) { seen.push_back(ItemText(item)); });
-    reader.ApplyItems(items);
+    reader.AddKey(kCaption, [&](TContentItem& item) { seen.push_back(ItemText(item.Whole())); });
+    reader.ApplyItems(store.Reader());
     EXPECT_EQ(seen, std::vector<std::string>{"Hello"});
     EXPECT_TRUE(target.Log.empty());
+}
+
+// Items are read as they are met and only when a key takes them: damage in an item no key takes goes unnoticed,
+// and damage in one a key takes stops the load after the items before it have taken effect.
+TEST(ContentReader, DataIsReadOnlyWhenAKeyTakesIt) {
+    const auto damagedStore = [](const std::string& damagedName) {
+        std::vector<uint8_t> bytes = BuildStore(
+            {{"Loop", {1}, false}, {damagedName, std::vector<uint8_t>(100, 'x'), true}, {"Menu", {1}, false}}, 0, 0);
+        // The second payload's deflate data: 13 bytes of header, 5 and 4 of the first name, then the size.
+        const size_t payload = 13 + 4 + 4 + 1 + 4 + 1 + 4 + damagedName.size() + 1 + 4;
+        bytes[payload + 2] ^= 0xFF;
+        return bytes;
+    };
+    for (const auto& [name, expected] : {std::pair<std::string, TLog>{"Unknown", {"LoopMovie=1", "MovieMenu=1"}},
+                                         {"FlashVars", {"LoopMovie=1"}},
+                                         {"Movie", {"LoopMovie=1"}}}) {
+        const std::vector<uint8_t> bytes = damagedStore(name);
+        TMemoryStream stream;
+        stream.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+        TStoreReader store(stream);
+        TRecordingTarget target;
+        TContentReader reader(target);
+        if (expected.size() == 2)
+            reader.ApplyItems(store);
+        else
+            EXPECT_THROW(reader.ApplyItems(store), EZDecompressionError) << name;
+        EXPECT_EQ(target.Log, expected) << name;
+    }
 }
 
 TEST(ContentLoaderHelpers, LooksLikeGuid) {

@@ -1,15 +1,66 @@
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "PEBuilder.h"
+#include "forms/FileStream.h"
 #include "store/uPEUtils.h"
 
 namespace {
 
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+// What each reader makes of the bytes: the image end, or the message it raised.
+std::string ImageReaderOutcome(const std::string& fileName) {
+    try {
+        return "end " + std::to_string(TPEImage(fileName).GetImageEnd());
+    } catch (const EImageBlockException& e) {
+        return "raises " + e.Message();
+    }
+}
+
+std::string HeaderReaderOutcome(TStream& stream) {
+    try {
+        return "end " + std::to_string(ReadImageEnd(stream));
+    } catch (const EImageBlockException& e) {
+        return "raises " + e.Message();
+    }
+}
+
+// A file of any size that is never held: an image's bytes, then zeros; counts what is read of it.
+class TVirtualFile : public TStream {
+public:
+    TVirtualFile(std::vector<uint8_t> head, int64_t size) : FHead(std::move(head)), FSize(size) {}
+    int64_t BytesRead = 0;
+
+    int32_t Read(void* buffer, int32_t count) override {
+        const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(FSize - FPosition, 0, count));
+        for (int32_t i = 0; i < n; ++i) {
+            const int64_t at = FPosition + i;
+            static_cast<uint8_t*>(buffer)[i] = at < static_cast<int64_t>(FHead.size()) ? FHead[at] : 0;
+        }
+        FPosition += n;
+        BytesRead += n;
+        return n;
+    }
+    int32_t Write(const void*, int32_t) override { return 0; }
+    int64_t Seek64(int64_t offset, TSeekOrigin origin) override {
+        FPosition = origin == TSeekOrigin::soBeginning ? offset
+                    : origin == TSeekOrigin::soCurrent ? FPosition + offset
+                                                       : FSize + offset;
+        return FPosition;
+    }
+
+private:
+    std::vector<uint8_t> FHead;
+    int64_t FSize;
+    int64_t FPosition = 0;
+};
 
 std::string BadSignatureOf(const std::vector<uint8_t>& bytes) {
     TTempDir dir;
@@ -85,8 +136,8 @@ TEST(TPEImage, ShortDosBlockWhenNtHeadersStartInsideTheDosHeader) {
     std::vector<uint8_t> bytes(0x300, 0);
     std::memcpy(&bytes[0], "MZ", 2);
     std::memcpy(&bytes[32], "PE\0\0", 4);
-    bytes[32 + 6] = 1;      // one section
-    Put32(bytes, 60, 32);   // e_lfanew lies inside the NT headers it points to
+    bytes[32 + 6] = 1;    // one section
+    Put32(bytes, 60, 32); // e_lfanew lies inside the NT headers it points to
     Put32(bytes, 280 + 16, 0x10);
     Put32(bytes, 280 + 20, 0x200);
     WriteFileBytes(dir.File("a.exe"), bytes);
@@ -119,7 +170,8 @@ TEST(TPEImage, EmptyAndOversizedSectionsStayWithinTheFile) {
 TEST(TPEImage, OverlappingSectionsCannotMultiplyTheFile) {
     TTempDir dir;
     TTestImage layout;
-    for (int i = 0; i < 60; ++i) layout.Sections.push_back({0, 0x1000, 0});
+    for (int i = 0; i < 60; ++i)
+        layout.Sections.push_back({0, 0x1000, 0});
     std::vector<uint8_t> bytes = BuildPEImage(layout);
     bytes[0] = 'M';
     bytes[1] = 'Z';
@@ -140,7 +192,8 @@ TEST(TPEImage, SavesTheSameBytesBack) {
     TTestImage layout;
     layout.Sections = {{0x200, 0x180, 0x41}, {0x400, 0x200, 0x42}, {0x600, 0x40, 0x43}};
     std::vector<uint8_t> bytes = BuildPEImage(layout);
-    for (size_t i = 456 + 40; i < 0x200; ++i) bytes[i] = static_cast<uint8_t>(i); // something in the gap
+    for (size_t i = 456 + 40; i < 0x200; ++i)
+        bytes[i] = static_cast<uint8_t>(i); // something in the gap
     WriteFileBytes(dir.File("a.exe"), bytes);
     TPEImage image(dir.File("a.exe"));
     image.SaveToFile(dir.File("b.exe"));
@@ -159,4 +212,113 @@ TEST(TPEImage, SavingATruncatedImageWritesTheMissingBytesAsZeros) {
     ASSERT_EQ(saved.size(), 0x600u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), saved.begin()));
     EXPECT_TRUE(std::all_of(saved.begin() + 0x500, saved.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(TPEImage, TableBeyondTheFileIsCountedNotBuilt) {
+    TTempDir dir;
+    std::vector<uint8_t> bytes = BuildSimplePEImage();
+    bytes[128 + 6] = 0xFF; // 65535 sections; all but the first two lie beyond the file
+    bytes[128 + 7] = 0xFF;
+    bytes.resize(128 + 248 + 80 + 20); // and the third is cut in half
+    WriteFileBytes(dir.File("a.exe"), bytes);
+    TPEImage image(dir.File("a.exe"));
+    EXPECT_EQ(image.SectionCount(), 65535u);
+    EXPECT_EQ(image.Sections().size(), 3u) << "a header the file holds in part is read, zero-filled";
+    EXPECT_EQ(image.SectionsBeyondFile(), 65532u);
+    EXPECT_EQ(image.GetImageEnd(), 0u) << "the last header in the table reads as zeros";
+
+    // Saved, the table is written out whole, as zeros where the file had none.
+    image.SaveToFile(dir.File("b.exe"));
+    const std::vector<uint8_t> saved = ReadFileBytes(dir.File("b.exe"));
+    const size_t tableEnd = 128 + 248 + 40 * size_t{65535};
+    ASSERT_EQ(saved.size(), std::max<size_t>(tableEnd, 0x600));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 128 + 248 + 80, saved.begin()));
+    TPEImage reloaded(dir.File("b.exe"));
+    EXPECT_EQ(reloaded.SectionCount(), 65535u);
+    EXPECT_EQ(reloaded.GetImageEnd(), 0u);
+}
+
+// The store reader's fallback path reads the image end from the headers alone; it must agree with the image
+// reader on every file, errors included.
+TEST(ReadImageEnd, AgreesWithTheImageReader) {
+    const std::vector<uint8_t> simple = BuildSimplePEImage();
+    const auto with = [&](auto change) {
+        std::vector<uint8_t> bytes = simple;
+        change(bytes);
+        return bytes;
+    };
+    const auto sections = [](uint16_t count) {
+        return [count](std::vector<uint8_t>& b) {
+            b[128 + 6] = static_cast<uint8_t>(count);
+            b[128 + 7] = static_cast<uint8_t>(count >> 8);
+        };
+    };
+    TTestImage unordered;
+    unordered.Sections = {{0x600, 0x200, 1}, {0x400, 0x100, 2}};
+    TTestImage overlapping;
+    for (int i = 0; i < 60; ++i)
+        overlapping.Sections.push_back({0, 0x1000, 0});
+
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> cases = {
+        {"simple", simple},
+        {"store behind", with([](auto& b) { b.insert(b.end(), 5000, 0xEE); })},
+        {"unordered", BuildPEImage(unordered)},
+        {"overlapping", with([&](auto& b) { b = BuildPEImage(overlapping); })},
+        {"32-bit sum wraps", with([](auto& b) { Put32(b, 128 + 248 + 40 + 20, 0xFFFFFF00u); })},
+        {"no sections", with(sections(0))},
+        {"table beyond the file", with(sections(65535))},
+        {"last header cut", with([&](auto& b) { sections(3)(b), b.resize(128 + 248 + 80 + 7); })},
+        {"table ends at the file's end", with([&](auto& b) { sections(2)(b), b.resize(128 + 248 + 80); })},
+        {"one header too many", with([&](auto& b) { sections(3)(b), b.resize(128 + 248 + 80); })},
+        {"truncated data", with([](auto& b) { b.resize(0x500); })},
+        {"no MZ", with([](auto& b) { b[1] = 'Y'; })},
+        {"no PE", with([](auto& b) { b[128 + 3] = 1; })},
+        {"lfanew 0", with([](auto& b) { Put32(b, 60, 0); })},
+        {"lfanew 32", with([](auto& b) { Put32(b, 60, 32); })},
+        {"lfanew at the end", with([&](auto& b) { Put32(b, 60, static_cast<uint32_t>(b.size())); })},
+        {"lfanew past the end", with([&](auto& b) { Put32(b, 60, static_cast<uint32_t>(b.size()) + 1); })},
+        {"lfanew negative", with([](auto& b) { Put32(b, 60, 0xFFFFFFF0u); })},
+        {"DOS header only", with([](auto& b) { b.resize(64); })},
+        {"one byte", {'M'}},
+        {"empty", {}},
+    };
+    TTempDir dir;
+    for (const auto& [name, bytes] : cases) {
+        WriteFileBytes(dir.File("x.exe"), bytes);
+        TFileStream file(dir.File("x.exe"), TFileMode::fmOpenRead);
+        EXPECT_EQ(HeaderReaderOutcome(file), ImageReaderOutcome(dir.File("x.exe"))) << name;
+    }
+    // The cases reach every outcome: an end, Bad Signature and data beyond the file.
+    TMemoryStream stream;
+    stream.WriteBuffer(simple.data(), static_cast<int32_t>(simple.size()));
+    EXPECT_EQ(HeaderReaderOutcome(stream), "end 1536");
+}
+
+TEST(ReadImageEnd, AgreesOnInstalledWindowsExecutables) {
+    // Executables Debian's Wine packages install, PE32 and PE32+ (whose longer optional header both readers take
+    // for section headers alike), and 16-bit ones and type libraries that are not PE images at all.
+    std::vector<std::filesystem::path> files;
+    for (const char* folder :
+         {"/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.is_regular_file() && entry.file_size() < 512 * 1024) files.push_back(entry.path());
+    }
+    if (files.empty()) GTEST_SKIP() << "Wine's Windows libraries are not installed";
+    std::sort(files.begin(), files.end());
+    int images = 0;
+    for (const auto& path : files) {
+        TFileStream file(path.string(), TFileMode::fmOpenRead);
+        const std::string outcome = HeaderReaderOutcome(file);
+        EXPECT_EQ(outcome, ImageReaderOutcome(path.string())) << path;
+        images += outcome.rfind("end ", 0) == 0 && outcome != "end 0";
+    }
+    EXPECT_GT(images, 100);
+}
+
+TEST(ReadImageEnd, ReadsOnlyTheHeaders) {
+    std::vector<uint8_t> head = BuildSimplePEImage();
+    TVirtualFile file(head, int64_t{3} << 30); // 3 GiB: an image, a store and a signature behind it
+    EXPECT_EQ(ReadImageEnd(file), 0x600u);
+    EXPECT_LE(file.BytesRead, 64 + 8 + 2 * 40);
 }

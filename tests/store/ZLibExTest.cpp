@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -20,7 +21,8 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level = Z_DEF
 std::vector<uint8_t> RandomBytes(size_t size, unsigned seed, int alphabet = 256) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> data(size);
-    for (auto& b : data) b = static_cast<uint8_t>(rng() % static_cast<unsigned>(alphabet));
+    for (auto& b : data)
+        b = static_cast<uint8_t>(rng() % static_cast<unsigned>(alphabet));
     return data;
 }
 
@@ -34,16 +36,54 @@ struct Inflated {
     }
 };
 
-std::string InflateError(const std::vector<uint8_t>& input) {
+// The error InflateBuffer raises for the input; the two inflaters that read it from a stream in pieces must raise
+// the same (only InflateBuffer and its stream twin know the item bound).
+std::string InflateError(const std::vector<uint8_t>& input, bool bounded = false) {
+    std::string message = "no error";
     Inflated out;
     try {
         InflateBuffer(input.data(), static_cast<int32_t>(input.size()), out.Data, out.Size, 0);
     } catch (const EZDecompressionError& e) {
         EXPECT_EQ(out.Data, nullptr) << "nothing may be handed out when inflation fails";
-        return e.Message();
+        message = e.Message();
     }
-    return "no error";
+    TMemoryStream source;
+    source.WriteBuffer(input.data(), static_cast<int32_t>(input.size()));
+    source.WriteBuffer("tail", 4); // bytes behind the stream are not its input
+    try {
+        source.SetPosition(0);
+        Inflated streamed;
+        InflateStreamToBuffer(source, static_cast<int64_t>(input.size()), streamed.Data, streamed.Size);
+        EXPECT_EQ(message, "no error");
+    } catch (const EZDecompressionError& e) {
+        EXPECT_EQ(e.Message(), message) << "InflateStreamToBuffer";
+    }
+    if (bounded) return message;
+    try {
+        source.SetPosition(0);
+        TMemoryStream sink;
+        InflateStreamToStream(source, static_cast<int64_t>(input.size()), sink);
+        EXPECT_EQ(message, "no error");
+    } catch (const EZDecompressionError& e) {
+        EXPECT_EQ(e.Message(), message) << "InflateStreamToStream";
+    }
+    return message;
 }
+
+// Counts what is written to it and keeps nothing.
+class TCountingStream : public TStream {
+public:
+    int64_t Written = 0;
+    bool AllZero = true;
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void* buffer, int32_t count) override {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        AllZero = AllZero && std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
+        Written += count;
+        return count;
+    }
+    int64_t Seek64(int64_t, TSeekOrigin) override { return Written; }
+};
 
 } // namespace
 
@@ -52,9 +92,14 @@ TEST(CheckInflateResult, PassesNonNegativeCodesAndRaisesZlibMessages) {
     EXPECT_EQ(CheckInflateResult(Z_STREAM_END), Z_STREAM_END);
     EXPECT_EQ(CheckInflateResult(Z_NEED_DICT), Z_NEED_DICT);
     const std::pair<int, const char*> rows[] = {
-        {Z_ERRNO, "file error"},         {Z_STREAM_ERROR, "stream error"},  {Z_DATA_ERROR, "data error"},
-        {Z_MEM_ERROR, "insufficient memory"}, {Z_BUF_ERROR, "buffer error"}, {Z_VERSION_ERROR, "incompatible version"},
-        {-7, ""}, {-100, ""},
+        {Z_ERRNO, "file error"},
+        {Z_STREAM_ERROR, "stream error"},
+        {Z_DATA_ERROR, "data error"},
+        {Z_MEM_ERROR, "insufficient memory"},
+        {Z_BUF_ERROR, "buffer error"},
+        {Z_VERSION_ERROR, "incompatible version"},
+        {-7, ""},
+        {-100, ""},
     };
     for (auto [code, message] : rows) {
         try {
@@ -81,6 +126,16 @@ TEST(InflateBuffer, GivesBackWhatAnyLevelOfDeflateTook) {
                     EXPECT_EQ(out.Data, nullptr);
                 }
             }
+            TMemoryStream source, sink;
+            source.WriteBuffer(packed.data(), static_cast<int32_t>(packed.size()));
+            source.SetPosition(0);
+            Inflated streamed;
+            InflateStreamToBuffer(source, static_cast<int64_t>(packed.size()), streamed.Data, streamed.Size);
+            EXPECT_EQ(streamed.Bytes(), input) << "InflateStreamToBuffer, size " << input.size();
+            source.SetPosition(0);
+            EXPECT_EQ(InflateStreamToStream(source, static_cast<int64_t>(packed.size()), sink),
+                      static_cast<int64_t>(input.size()));
+            EXPECT_EQ(std::vector<uint8_t>(sink.Memory(), sink.Memory() + sink.Length()), input);
         }
     }
 }
@@ -98,7 +153,8 @@ TEST(InflateBuffer, DamagedInputRaisesZlibMessage) {
     std::vector<uint8_t> truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
     std::vector<uint8_t> noTrailer(good.begin(), good.end() - 4);
     std::vector<uint8_t> corrupt = good;
-    for (size_t i = 10; i < 40; ++i) corrupt[i] ^= 0xFF;
+    for (size_t i = 10; i < 40; ++i)
+        corrupt[i] ^= 0xFF;
     std::vector<uint8_t> badChecksum = good;
     ASSERT_GT(badChecksum.size(), 4u);
     badChecksum[badChecksum.size() - 1] ^= 1;
@@ -136,7 +192,16 @@ TEST(InflateBuffer, RefusesToInflateBeyondTheItemBound) {
         } while (z.avail_out == 0);
     }
     deflateEnd(&z);
-    EXPECT_EQ(InflateError(out), "insufficient memory");
+    EXPECT_EQ(InflateError(out, true), "insufficient memory");
+
+    // Streamed to a file the item has no bound.
+    TMemoryStream source;
+    source.WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
+    source.SetPosition(0);
+    TCountingStream sink;
+    EXPECT_EQ(InflateStreamToStream(source, static_cast<int64_t>(out.size()), sink), total);
+    EXPECT_EQ(sink.Written, total);
+    EXPECT_TRUE(sink.AllZero);
 }
 
 namespace {
@@ -150,7 +215,8 @@ TMemoryStream SourceOf(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> ReadAll(TStream& stream, int32_t chunk) {
     std::vector<uint8_t> out, buffer(static_cast<size_t>(chunk));
-    while (int32_t n = stream.Read(buffer.data(), chunk)) out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+    while (int32_t n = stream.Read(buffer.data(), chunk))
+        out.insert(out.end(), buffer.begin(), buffer.begin() + n);
     return out;
 }
 
@@ -194,9 +260,9 @@ TEST(TZDecompressionStream, SeeksForwardRewindsToZeroAndRefusesTheRest) {
     z.ReadBuffer(buffer, 100);
     EXPECT_EQ(0, std::memcmp(buffer, data.data() + 5000, 100));
 
-    for (auto [offset, origin] : {std::pair{5100, TSeekOrigin::soBeginning}, std::pair{10, TSeekOrigin::soBeginning},
-                                  std::pair{-1, TSeekOrigin::soCurrent}, std::pair{-1, TSeekOrigin::soEnd},
-                                  std::pair{1, TSeekOrigin::soEnd}}) {
+    for (auto [offset, origin] :
+         {std::pair{5100, TSeekOrigin::soBeginning}, std::pair{10, TSeekOrigin::soBeginning},
+          std::pair{-1, TSeekOrigin::soCurrent}, std::pair{-1, TSeekOrigin::soEnd}, std::pair{1, TSeekOrigin::soEnd}}) {
         try {
             z.Seek(offset, origin);
             ADD_FAILURE() << offset << " did not raise";
@@ -272,7 +338,8 @@ TEST(TZDecompressionStream, TruncatedSourceGivesTheSameBytesWhateverTheReadSize)
 TEST(TZDecompressionStream, CorruptDataRaisesAndRefillIsReported) {
     std::vector<uint8_t> packed = Deflate(RandomBytes(300'000, 8));
     std::vector<uint8_t> corrupt = packed;
-    for (size_t i = 20; i < 60; ++i) corrupt[i] ^= 0x5A;
+    for (size_t i = 20; i < 60; ++i)
+        corrupt[i] ^= 0x5A;
     TMemoryStream bad = SourceOf(corrupt);
     TZDecompressionStream z(bad);
     std::vector<uint8_t> buffer(4096);

@@ -25,16 +25,18 @@ public:
     std::map<std::string, std::string> Files; // additional files by bare name
 
     explicit TLoadedContent(const std::string& screensaver) {
-        TItemTypes items;
-        ReadExeItems(screensaver, items);
+        TFileReadStream file(screensaver);
+        TStoreReader store(file);
         TContentReader reader(*this);
         for (const TDialogKeyInfo& key : DialogKeyTable())
-            reader.AddKey(key.Enciphered, [this, role = key.Role](const TItemType& item) {
-                Values["Dialog" + std::to_string(int(role))] = ItemText(item);
+            reader.AddKey(key.Enciphered, [this, role = key.Role](TContentItem& item) {
+                Values["Dialog" + std::to_string(int(role))] = ItemText(item.Whole());
             });
-        reader.ApplyItems(items);
+        reader.ApplyItems(store);
         reader.WriteExtraFiles();
         reader.Finish();
+        TItemTypes items;
+        ReadExeItems(screensaver, items);
         for (const TItemType& item : items)
             Names.push_back(item.Name);
     }
@@ -48,19 +50,22 @@ public:
     void SetExtraFlashVars(const std::string& v) override { Values["FlashVars"] = v; }
     void SetMovieBackgroundColor(int32_t v) override { Values["Background"] = std::to_string(v); }
     void SetMovieFileName(const std::string& v) override { Values["MovieName"] = v; }
-    void WriteMovie(const uint8_t* data, int32_t size) override {
-        Values["Movie"] = std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
-    }
+    void WriteMovie(const TContentItem& item) override { Values["Movie"] = Streamed(item); }
     void SetThrottlePreview(bool v) override { Values["Throttle"] = v ? "1" : "0"; }
     void SetRequiredFlashVersion(const std::string& v) override { Values["Required"] = v; }
     void SetTerminateOnMouseMove(bool v) override { Values["EndOnMouse"] = v ? "1" : "0"; }
     void SetTerminateOnKeyDown(bool v) override { Values["EndOnKey"] = v ? "1" : "0"; }
     void SetShowMouseCursor(bool v) override { Values["Cursor"] = v ? "1" : "0"; }
     void SetMonitorLayout(uint8_t v) override { Values["Monitors"] = std::to_string(v); }
-    void WriteExtraFile(const std::string& name, const uint8_t* data, int32_t size) override {
-        Files[name] = std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
-    }
+    void WriteExtraFile(const std::string& name, const TContentItem& item) override { Files[name] = Streamed(item); }
     void SetMovieScale(const std::string& v) override { Values["Scale"] = v; }
+
+private:
+    static std::string Streamed(const TContentItem& item) {
+        TMemoryStream out;
+        item.WriteTo(out);
+        return std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Length()));
+    }
 };
 
 std::string Dialog(TDialogKey key) {

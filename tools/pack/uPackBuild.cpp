@@ -398,7 +398,8 @@ bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnos
     }
     uint32_t imageEnd = 0;
     try {
-        imageEnd = TPEImage(runtime).GetImageEnd();
+        TFileStream file(runtime, TFileMode::fmOpenRead);
+        imageEnd = ReadImageEnd(file);
     } catch (const Exception& e) {
         diagnostics.Error(where, "runtime", "not a Windows program: " + e.Message());
         return false;

@@ -75,11 +75,8 @@ void CheckReadable(const std::string& fileName) {
 void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
     CheckReadable(fileName);
     try {
-        TStoreLocation location;
-        {
-            TFileReadStream stream(fileName);
-            location = LocateStore(stream, fileName);
-        }
+        TFileReadStream stream(fileName);
+        const TStoreLocation location = LocateStore(stream);
         report.FileSize = location.FileSize;
         report.Path = location.Path;
         report.Tail = location.Tail;
@@ -89,7 +86,7 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
         } else {
             // The primary path never looks at the image; a store may sit behind a file that is not one.
             try {
-                report.ImageEnd = TPEImage(fileName).GetImageEnd();
+                report.ImageEnd = ReadImageEnd(stream);
             } catch (const EImageBlockException&) {
             }
         }
