@@ -137,7 +137,12 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     }
 
     TItemTypes items;
-    ReadExeItems(exeFileName, items);
+    {
+        // Our own file is where the system found it: installed into System32 of 64-bit Windows, this 32-bit program
+        // would otherwise look for itself in SysWOW64, where it is not, and find no content.
+        TFsRedirectionOff redirectionOff;
+        ReadExeItems(exeFileName, items);
+    }
     TMainFormContent target(*this);
     TContentReader reader(target);
     std::string pictureName;
