@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs one command inside a ready Windows environment and returns its exit status:
 #
-#   scripts/wine-env.sh [--monitors 1|3] CMD [ARGS...]
+#   scripts/wine-env.sh [--monitors 1|3] [--arch win32|win64] CMD [ARGS...]
 #
 # It starts an X server of its own on a free display (3 monitors: Xorg with the dummy driver, laid out with
-# xrandr; 1 monitor: Xvfb 1024x768x24), creates a fresh 32-bit Wine prefix (MUTONE_WINEPREFIX, default
-# build/win32/wineprefix), starts a persistent wineserver and Wine's helper processes, and then runs CMD with
+# xrandr; 1 monitor: Xvfb 1024x768x24), creates a fresh Wine prefix (MUTONE_WINEPREFIX, default
+# build/win32/wineprefix; 32-bit unless --arch win64 asks for a 64-bit one, which runs the 32-bit programs under
+# WOW64 with its system32/syswow64 redirection, as 64-bit Windows does), starts a persistent wineserver and Wine's helper processes, and then runs CMD with
 # WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES, DISPLAY and MUTONE_MONITORS exported. On every way out it
 # ends this prefix's wineserver (and with it every Windows process of the run) and its own X server.
 #
@@ -16,15 +17,25 @@ set -uo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 usage() {
-    echo "usage: scripts/wine-env.sh [--monitors 1|3] CMD [ARGS...]" >&2
+    echo "usage: scripts/wine-env.sh [--monitors 1|3] [--arch win32|win64] CMD [ARGS...]" >&2
     echo "  MUTONE_WINEPREFIX   prefix to (re)create, default $repo/build/win32/wineprefix" >&2
 }
 
 log() { echo "wine-env: $*" >&2; }
 
 monitors=3
+arch=win32
 while [ $# -gt 0 ]; do
     case $1 in
+    --arch)
+        [ $# -ge 2 ] || { usage; exit 2; }
+        arch=$2
+        shift 2
+        ;;
+    --arch=*)
+        arch=${1#*=}
+        shift
+        ;;
     --monitors)
         [ $# -ge 2 ] || { usage; exit 2; }
         monitors=$2
@@ -54,6 +65,13 @@ case $monitors in
 1 | 3) ;;
 *)
     log "--monitors must be 1 or 3, not '$monitors'"
+    exit 2
+    ;;
+esac
+case $arch in
+win32 | win64) ;;
+*)
+    log "--arch must be win32 or win64, not '$arch'"
     exit 2
     ;;
 esac
@@ -95,7 +113,7 @@ cmdpid=
 cmdgroup=
 wine_started=
 
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" MUTONE_MONITORS=$monitors
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" MUTONE_MONITORS=$monitors
 unset WINESERVER WINELOADER
 
 # Waits for our own child, killing it after a grace period; never looks processes up by name. An ended child
@@ -235,7 +253,7 @@ wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 {lockfd}>&- || fail_setup "the
 
 tenths=$((($(now_ms) - started_ms + 50) / 100))
 log "ready in $((tenths / 10)).$((tenths % 10)) s: DISPLAY=$DISPLAY (X server PID $xpid), $monitors monitor(s)," \
-    "WINEPREFIX=$prefix"
+    "WINEPREFIX=$prefix ($arch)"
 
 # In the background so that a signal reaches the trap at once instead of after CMD ends; stdin is handed on
 # explicitly because a background command would otherwise read /dev/null. In a session of its own, CMD and

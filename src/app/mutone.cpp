@@ -10,10 +10,34 @@
 #include "uMain.h"
 #include "uScreenSaver.h"
 
+namespace {
+
+// Windows starts a screensaver with /S; the copy that really runs is started with /E and waited for. The starting
+// copy does nothing else, so it relaunches before any other static object of the program is made (the Alt-key
+// fix's hook among them): it creates no window, hook, application object or COM apartment, and the other copy
+// starts that much sooner.
+struct TRunSwitchRelaunch {
+    TRunSwitchRelaunch() { RelaunchForRunSwitch(); }
+} RunSwitchRelaunch __attribute__((init_priority(101)));
+
+// The settings dialog's controls in the visual styles of common controls 6. Loaded here, not imported: an imported
+// comctl32 starts with the process, also in the copy that only relaunches, where its start-up (it brings up the
+// display driver and the theme library) would cost more than everything else that copy does. Asked for by name, so
+// that the manifest's version 6 is the one found; it stays loaded while the program runs.
+void InitCommonControlsForDialog() {
+    HMODULE library = LoadLibraryA("comctl32.dll");
+    using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    auto init = library ? reinterpret_cast<TInitCommonControlsEx>(
+                              reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")))
+                        : nullptr;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    if (init) init(&controls);
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitApplication();
-    // Windows starts a screensaver with /S; the copy that really runs is started with /E and waited for.
-    RelaunchForRunSwitch();
     TComApartment apartment;
     // The shell's deletion shows nothing, but it wants an owner window and the loop to run afterwards.
     OnShellOwnerWindow = [] {
@@ -22,8 +46,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     };
     OnProcessMessages = [] { Application->ProcessMessages(); };
 
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    InitCommonControlsForDialog();
 
     Application->ShowMainForm = false;
     // No taskbar button and no Alt+Tab entry.

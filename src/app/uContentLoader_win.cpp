@@ -142,9 +142,15 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     // The store is read from the program's own file as the items are met, and stays open until the additional
     // files and the dialog's picture have been read from it. A file that cannot be opened holds no items.
     std::unique_ptr<TFileReadStream> file;
-    try {
-        file = std::make_unique<TFileReadStream>(exeFileName);
-    } catch (const EFOpenError&) {
+    {
+        // Our own file is where the system found it: installed into System32 of 64-bit Windows, this 32-bit program
+        // would otherwise look for itself in SysWOW64, where it is not, and find no content. Once open, the handle
+        // needs no redirection.
+        TFsRedirectionOff redirectionOff;
+        try {
+            file = std::make_unique<TFileReadStream>(exeFileName);
+        } catch (const EFOpenError&) {
+        }
     }
     std::optional<TStoreReader> store;
     if (file) store.emplace(*file);

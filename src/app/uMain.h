@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flash/uFlashUtils.h"
 #include "flash/uShockwaveFlashEx.h"
 #include "forms/Forms.h"
 #include "support/uHandles.h"
@@ -42,6 +43,8 @@ public:
     // The settings dialog, made by the loader without an owner; freed with this form.
     TfrmDialog* Dialog = nullptr;
 
+    // The Flash control as the movie set-up found it; the later checks of the run ask this, not the system.
+    TFlashInstallation Flash;
     // The movie controls, in creation order; owned by the form.
     std::vector<TShockwaveFlashEx*> MovieControls;
     bool MoviePending = false;
@@ -82,6 +85,7 @@ void SetFloatingPointControlWord();
 std::vector<uint32_t> MovieBlockedMessages(TScreenSaverMode mode, bool allowRightClick);
 
 // Creates one movie control owned and parented by the main form, appends it to MovieControls, hands its FSCommand
-// events to onFSCommand and, for controls of version 8.0 or later, lifts the local security sandbox. Raises
+// events to onFSCommand and, for an installed control of version 8.0 or later (form.Flash), lifts the local
+// security sandbox. Raises
 // EOleError when the control cannot be created; the event assignment and the version-dependent call fail silently.
 TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSCommand);

@@ -71,7 +71,7 @@ TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSComman
     } catch (...) {
     }
     try {
-        if (IsFlashVersionAtLeast("8.0")) control->DisableLocalSecurity();
+        if (form.Flash.VersionAtLeast("8.0")) control->DisableLocalSecurity();
     } catch (...) {
     }
     control->FBlockedMessages = MovieBlockedMessages(form.ScreenSaver->Mode(), form.AllowRightClick);
@@ -82,7 +82,9 @@ TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSComman
 bool TfrmMain::SetUpMovies() {
     MoviePending = true;
     MovieControls.clear();
-    if (!IsFlashControlAvailable()) return false;
+    // Asked once: every further check of the run (each control's, the show's) is answered from what was found here.
+    Flash = AskFlashInstallation();
+    if (!Flash.Available) return false;
     LoadSettings();
 
     auto onFSCommand = [this](const std::wstring& command, const std::wstring& args) { MovieFSCommand(command, args); };
@@ -121,8 +123,7 @@ bool TfrmMain::SetUpMovies() {
 }
 
 void TfrmMain::FormShow(TObject*) {
-    // Without controls there is nothing to assign, and the version check would only ask the system again.
-    if (!MoviePending || MovieControls.empty() || !IsFlashVersionAtLeast(RequiredFlashVersion)) return;
+    if (!MoviePending || MovieControls.empty() || !Flash.VersionAtLeast(RequiredFlashVersion)) return;
     MoviePending = false;
     for (TShockwaveFlashEx* control : MovieControls) {
         if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;

@@ -74,25 +74,29 @@ void RelaunchForRunSwitch() {
 
         PROCESS_INFORMATION process{};
         BOOL started = FALSE;
-        if (useToken) {
-            HANDLE rawToken = nullptr;
-            if (OpenProcessToken(GetCurrentProcess(), GENERIC_ALL, &rawToken)) {
-                UniqueHandle token(rawToken);
-                started = CreateProcessAsUserA(token.get(), nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                               nullptr, nullptr, &startup, &process);
+        {
+            // Our own path is where the system found us: installed into System32 of 64-bit Windows, this 32-bit
+            // program would otherwise be looked for in SysWOW64, where it is not.
+            TFsRedirectionOff redirectionOff;
+            if (useToken) {
+                HANDLE rawToken = nullptr;
+                if (OpenProcessToken(GetCurrentProcess(), GENERIC_ALL, &rawToken)) {
+                    UniqueHandle token(rawToken);
+                    started = CreateProcessAsUserA(token.get(), nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                                   nullptr, nullptr, &startup, &process);
+                }
             }
+            // Where the token cannot be used, the plain call still starts the copy that does the work.
+            if (!started)
+                started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                         &startup, &process);
         }
-        // Where the token cannot be used, the plain call still starts the copy that does the work.
-        if (!started)
-            started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                     &process);
         if (started) {
             UniqueHandle processHandle(process.hProcess);
             UniqueHandle threadHandle(process.hThread);
-            while (WaitForSingleObject(processHandle.get(), 100) == WAIT_TIMEOUT) {
-                if (Application) Application->ProcessMessages();
-                Sleep(100);
-            }
+            // This copy has no window and no application object, so there are no messages to serve while it
+            // waits; it ends as soon as the other copy does.
+            WaitForSingleObject(processHandle.get(), INFINITE);
         }
     } catch (...) {
         // The starting copy ends with exit code 0 whatever happened.

@@ -20,7 +20,7 @@ inline constexpr const char* ScreenSaverMutexName = "9EA00A9F-18F3-4842-82F5-667
 // The switch letter of this program's first argument ("/C" when there is none).
 char GetModeLetter();
 
-// Start-up step, before the application is initialised: for /S, start this program again with /E, wait for
+// Start-up step, before anything else of the program is made: for /S, start this program again with /E, wait for
 // it and end with exit code 0. Returns only when the switch is not S.
 void RelaunchForRunSwitch();
 

@@ -49,7 +49,18 @@ private:
 // requirement; otherwise the installed version must reach the required one.
 bool FlashVersionSatisfies(bool controlAvailable, std::string_view installed, std::string_view required);
 
+// What the system says of the installed control, asked once for a run: the run's checks are all answered from it,
+// so that it creates one instance for them however many movie controls it makes.
+struct TFlashInstallation {
+    bool Available = false;
+    std::string Version; // the installed version; empty when the control is not available
+    // IsFlashVersionAtLeast as of the moment the system was asked.
+    bool VersionAtLeast(std::string_view required) const { return FlashVersionSatisfies(Available, Version, required); }
+};
+
 #ifdef _WIN32
+// IsFlashControlAvailable and, only when it is, GetInstalledFlashVersion.
+TFlashInstallation AskFlashInstallation();
 // True when an instance of the control can be created now (COM must be initialised on the thread). Never raises.
 bool IsFlashControlAvailable();
 // The product version of the control's registered server file; "0.0.0.0" when no such file is registered, empty

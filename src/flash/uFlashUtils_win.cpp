@@ -27,7 +27,13 @@ std::string GetInstalledFlashVersion() {
     return GetVersionString(server);
 }
 
+TFlashInstallation AskFlashInstallation() {
+    TFlashInstallation installation;
+    installation.Available = IsFlashControlAvailable();
+    if (installation.Available) installation.Version = GetInstalledFlashVersion();
+    return installation;
+}
+
 bool IsFlashVersionAtLeast(const std::string& required) {
-    const bool available = IsFlashControlAvailable();
-    return FlashVersionSatisfies(available, available ? GetInstalledFlashVersion() : std::string(), required);
+    return AskFlashInstallation().VersionAtLeast(required);
 }

@@ -80,6 +80,25 @@ std::string GetVersionString(const std::string& fileName);
 // path does not exist, is a drive or share root, or the shell reports failure.
 bool DeleteWithShell(const std::string& path);
 
+// While it lives, the calling thread of a 32-bit process on 64-bit Windows sees the real system folder where the
+// system would otherwise redirect it to the 32-bit one (SysWOW64): a program installed into System32 can then start
+// and open its own file by the path it was started with. Does nothing where the system does not redirect, or lacks
+// the calls (they are looked up at run time, so that the program still starts on systems without them). Keep it
+// around single file steps: while it is off, libraries the thread loads come from the 64-bit folder as well.
+class TFsRedirectionOff {
+public:
+    TFsRedirectionOff();
+    ~TFsRedirectionOff();
+    TFsRedirectionOff(const TFsRedirectionOff&) = delete;
+    TFsRedirectionOff& operator=(const TFsRedirectionOff&) = delete;
+    // True when this guard turned redirection off (and turns it back on when it goes).
+    bool Active() const { return FActive; }
+
+private:
+    void* FOldValue = nullptr;
+    bool FActive = false;
+};
+
 // Set by the forms layer once it exists: the window the shell's file operation belongs to (the active form's,
 // else the application's; null until set), and a pass over the application's pending messages (until set, a
 // plain PeekMessage loop over the thread's queue that leaves a WM_QUIT in place).

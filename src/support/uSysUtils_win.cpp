@@ -187,3 +187,26 @@ bool DeleteWithShell(const std::string& path) {
         PeekPendingMessages();
     return result == 0;
 }
+
+namespace {
+
+using TDisableRedirection = BOOL(WINAPI*)(PVOID*);
+using TRevertRedirection = BOOL(WINAPI*)(PVOID);
+
+template <class T> T Kernel32Entry(const char* name) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(kernel, name))) : nullptr;
+}
+
+} // namespace
+
+TFsRedirectionOff::TFsRedirectionOff() {
+    // 32-bit Windows has the calls too, and they fail there: nothing is turned off, nothing turned back on.
+    if (auto disable = Kernel32Entry<TDisableRedirection>("Wow64DisableWow64FsRedirection"))
+        FActive = disable(&FOldValue) != FALSE;
+}
+
+TFsRedirectionOff::~TFsRedirectionOff() {
+    if (!FActive) return;
+    if (auto revert = Kernel32Entry<TRevertRedirection>("Wow64RevertWow64FsRedirection")) revert(FOldValue);
+}

@@ -82,6 +82,13 @@ protected:
         ASSERT_TRUE(FRunner) << "no run-mode copy";
     }
 
+    size_t CountOf(const std::string& event) {
+        const std::vector<std::string> lines = RecordLines(FRecord);
+        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(event) != std::string::npos;
+        }));
+    }
+
     std::vector<std::string> PutsOf(int dispId) { return PlayerPuts(FRecord, dispId); }
 
     TScreenSaverFlagReset FFlag;
@@ -105,6 +112,10 @@ TEST_F(E2EMovie, PlaysOnEveryMonitorAndLeavesNothingBehind) {
     EXPECT_EQ(PutsOf(106).front(), "bool -1") << "Loop";
     EXPECT_TRUE(PutsOf(137).empty() || PutsOf(137).front() == "bstr showall") << "the default scale";
 
+    // One instance for the run's checks of the installed control, however many controls it makes, and one per
+    // control: every further check of the run is answered without creating another.
+    EXPECT_EQ(CountOf(" create "), monitors + 1);
+
     EXPECT_EQ(ReadFileBytes(FContentFolder + "sample.swf"), FMovie);
     EXPECT_EQ(ReadFileBytes(FContentFolder + "notes.txt"), Bytes("hello")) << "stored folders are dropped";
 
@@ -113,11 +124,7 @@ TEST_F(E2EMovie, PlaysOnEveryMonitorAndLeavesNothingBehind) {
     EXPECT_EQ(FRunner.ExitCode(), 0u);
     ASSERT_TRUE(FStarter.WaitForExit());
     EXPECT_FALSE(Exists(FContentFolder)) << "the temporary folder outlived the screensaver";
-    const std::vector<std::string> lines = RecordLines(FRecord);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.find(" call 29 ") != std::string::npos; }),
-              static_cast<long>(monitors))
-        << "every movie is stopped";
+    EXPECT_EQ(CountOf(" call 29 "), monitors) << "every movie is stopped";
 }
 
 TEST_F(E2EMovie, QuitCommandEndsRunMode) {
