@@ -63,7 +63,7 @@ private:
     void Add(const std::string& text) { Log.push_back(text); }
     void Add(const std::string& text, int64_t value) { Log.push_back(text + std::to_string(value)); }
     static std::string Bytes(const uint8_t* data, int32_t size) {
-        return size == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(data), size);
+        return size == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
     }
 };
 
