@@ -366,7 +366,7 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     } else if (msg == WM_KEYDOWN || msg == WM_KEYUP) {
         if (FTerminateOnKeyDown && FMode == ssmRun) TryTerminate();
     } else if (msg == WM_KEYHOOK) {
-        FForm->Perform((message.LParam & 0x80000000) ? WM_KEYUP : WM_KEYDOWN, message.WParam, message.LParam);
+        FForm->Perform((HIWORD(message.LParam) & KF_UP) ? WM_KEYUP : WM_KEYDOWN, message.WParam, message.LParam);
     } else if (msg == WM_MOUSEHOOK) {
         const bool wasHooked = std::exchange(FHookedMove, true);
         try {

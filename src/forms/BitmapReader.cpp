@@ -35,17 +35,18 @@ class TChannel {
 public:
     TChannel() = default;
     explicit TChannel(uint32_t mask)
-        : FMask(mask), FShift(mask ? std::countr_zero(mask) : 0), FBits(mask ? std::bit_width(mask >> FShift) : 0) {}
+        : FMask(mask), FShift(mask ? std::countr_zero(mask) : 0),
+          FBits(mask ? static_cast<int>(std::bit_width(mask >> FShift)) : 0) {}
 
-    uint32_t Value(uint32_t pixel) const {
+    uint8_t Value(uint32_t pixel) const {
         if (FBits == 0) return 0;
         const uint32_t value = (pixel & FMask) >> FShift;
-        if (FBits >= 8) return value >> (FBits - 8);
+        if (FBits >= 8) return static_cast<uint8_t>(value >> (FBits - 8));
         uint32_t wide = 0;
         int filled = 0;
         for (; filled < 8; filled += FBits)
             wide = wide << FBits | value;
-        return wide >> (filled - 8);
+        return static_cast<uint8_t>(wide >> (filled - 8));
     }
 
 private:
@@ -186,7 +187,7 @@ void DecodeRows(const TBytes& bytes, const THeader& header, const std::vector<ui
             case 8: {
                 const uint64_t bit = x * bits;
                 const unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
-                out[x] = palette[(bytes.U8(row + bit / 8) >> shift) & ((1u << bits) - 1)];
+                out[x] = palette[(uint32_t{bytes.U8(row + bit / 8)} >> shift) & ((1u << bits) - 1)];
                 break;
             }
             case 16: {

@@ -386,9 +386,9 @@ void TWinControl::SetParent(TWinControl* parent) {
 void TWinControl::SetParentWindow(HWND window) {
     FParentWindow = window;
     if (!HandleAllocated()) return;
-    LONG style = GetWindowLongA(FHandle, GWL_STYLE);
-    style = window ? (style | WS_CHILD) & ~WS_POPUP : (style & ~WS_CHILD) | WS_POPUP;
-    SetWindowLongA(FHandle, GWL_STYLE, style);
+    DWORD style = static_cast<DWORD>(GetWindowLongA(FHandle, GWL_STYLE));
+    style = window ? (style | WS_CHILD) & ~DWORD{WS_POPUP} : (style & ~DWORD{WS_CHILD}) | WS_POPUP;
+    SetWindowLongA(FHandle, GWL_STYLE, static_cast<LONG>(style));
     ::SetParent(FHandle, window);
 }
 

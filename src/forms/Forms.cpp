@@ -140,7 +140,7 @@ void TCustomForm::ApplyBorderStyle() {
     if (style & WS_CHILD) bits &= ~WS_POPUP;
     SetWindowLongA(FHandle, GWL_STYLE, static_cast<LONG>((style & ~frameBits) | bits));
     DWORD ex = static_cast<DWORD>(GetWindowLongA(FHandle, GWL_EXSTYLE));
-    ex = (ex & ~(WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE)) | exStyle;
+    ex = (ex & ~DWORD{WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE}) | exStyle;
     SetWindowLongA(FHandle, GWL_EXSTYLE, static_cast<LONG>(ex));
     SetWindowPos(FHandle, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);

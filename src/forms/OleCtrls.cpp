@@ -44,6 +44,11 @@ private:
 
 EOleError::EOleError(const std::string& message, HRESULT errorCode) : Exception(message), FErrorCode(errorCode) {}
 
+// COM objects die by their own Release, never by a delete through an interface pointer: the interfaces have no
+// virtual destructor by design.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 // IDispatch without type information: the control calls the site's ambient properties and the event sink by
 // dispatch identifier only.
 class TDispatchByIdOnly : public IDispatch {
@@ -240,6 +245,8 @@ private:
     TOleControl* FControl;
     IID FEventsId;
 };
+
+#pragma GCC diagnostic pop
 
 TOleControl::TOleControl(TComponent* owner, const CLSID& classId, const IID& eventsId)
     : TWinControl(owner), FEventsId(eventsId) {

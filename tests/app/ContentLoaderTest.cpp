@@ -72,7 +72,7 @@ private:
     static std::string Bytes(const TContentItem& item) {
         TMemoryStream out;
         item.WriteTo(out);
-        return out.Length() == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(out.Memory()), out.Length());
+        return out.Length() == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Length()));
     }
 };
 

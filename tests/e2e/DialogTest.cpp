@@ -42,10 +42,10 @@ std::string DialogKey(TDialogKey role) {
 
 // A picture in three colour bands, so that a screenshot shows where it sits and whether it was scaled.
 std::vector<uint8_t> BandedPicture(int32_t width, int32_t height) {
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    std::vector<uint32_t> pixels(static_cast<size_t>(width * height));
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            pixels[static_cast<size_t>(y) * width + x] = y < height / 3       ? 0xCC3311
+            pixels[static_cast<size_t>(y * width + x)] = y < height / 3       ? 0xCC3311
                                                          : y < 2 * height / 3 ? 0x22AA44
                                                                               : 0x1144CC;
     return BuildBMP(MakeBitmap(pixels, width, height, 24, false));
@@ -102,10 +102,10 @@ void SaveScreenshot(const RECT& rect, const std::string& path) {
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     SelectObject(memory, old);
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-    std::vector<uint8_t> bits(stride * height);
-    GetDIBits(memory, bitmap, 0, height, bits.data(), &info, DIB_RGB_COLORS);
+    std::vector<uint8_t> bits(stride * static_cast<size_t>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
@@ -313,7 +313,9 @@ TEST_P(E2EDialogClose, EndsTheProgramAndRemovesItsFiles) {
 INSTANTIATE_TEST_SUITE_P(Ways, E2EDialogClose,
                          ::testing::Values(TCloseCase{"Enter", 0}, TCloseCase{"Escape", 1},
                                            TCloseCase{"CloseButton", 2}, TCloseCase{"CloseBox", 3}),
-                         [](const ::testing::TestParamInfo<TCloseCase>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TCloseCase>& param) {
+                             return std::string(param.param.Name);
+                         });
 
 TEST_F(E2EDialog, WithoutTextOrButtonTheContentStandsAlone) {
     Remove(DialogKey(TDialogKey::CopyrightText));

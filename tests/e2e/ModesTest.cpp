@@ -39,8 +39,8 @@ INSTANTIATE_TEST_SUITE_P(Switches, E2EConfigure,
                          ::testing::Values(TConfigureCase{"NoArgument", ""}, TConfigureCase{"SlashC", " /c"},
                                            TConfigureCase{"SlashCWithHandle", " /c:1234"},
                                            TConfigureCase{"DashUpperC", " -C"}, TConfigureCase{"BareC", " c"}),
-                         [](const ::testing::TestParamInfo<TConfigureCase>& info) {
-                             return std::string(info.param.Name);
+                         [](const ::testing::TestParamInfo<TConfigureCase>& param) {
+                             return std::string(param.param.Name);
                          });
 
 // --- an unknown switch ---

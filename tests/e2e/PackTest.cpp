@@ -140,9 +140,10 @@ picture = "about.bmp"
     const RECT picture = WindowRect(children["TImage"]);
     EXPECT_EQ(picture.right - picture.left, 120);
     EXPECT_EQ(picture.bottom - picture.top, 90);
-    for (const auto& [className, child] : children)
-        if (className != "TSimpleWebLabelEx" && className != "TImage")
-            EXPECT_FALSE(IsWindowVisible(child)) << className << ": the close button is hidden";
+    for (const auto& [className, child] : children) {
+        if (className == "TSimpleWebLabelEx" || className == "TImage") continue;
+        EXPECT_FALSE(IsWindowVisible(child)) << className << ": the close button is hidden";
+    }
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_TRUE(saver.WaitForExit());
     EXPECT_EQ(saver.ExitCode(), 0u);

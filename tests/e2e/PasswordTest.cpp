@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Libraries, E2EChangePasswordWith,
                                                     "e2e_mpr_without_entry.dll",
                                                     L"パスワードダイアログが表示できませんでした",
                                                     {"loaded MPR.DLL"}}),
-                         [](const ::testing::TestParamInfo<TFakeMpr>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TFakeMpr>& param) { return std::string(param.param.Name); });
 
 // --- the password check of run mode ---
 

@@ -143,6 +143,6 @@ TEST_P(E2EPreviewWithout, HostGivesAZeroSizedFormThatEndsWhenClosed) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, E2EPreviewWithout,
                          ::testing::Values(TNoHost{"NoHandle", "/p"}, TNoHost{"NotAWindow", "/p 12345"}),
-                         [](const ::testing::TestParamInfo<TNoHost>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TNoHost>& param) { return std::string(param.param.Name); });
 
 } // namespace

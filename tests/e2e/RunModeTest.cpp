@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TEndingInput{"Wheel", [] { MouseWheel(WHEEL_DELTA); }},
                       TEndingInput{"LetterKey", [] { PressKey('A'); }},
                       TEndingInput{"ShiftKey", [] { PressKey(VK_SHIFT); }}),
-    [](const ::testing::TestParamInfo<TEndingInput>& info) { return std::string(info.param.Name); });
+    [](const ::testing::TestParamInfo<TEndingInput>& param) { return std::string(param.param.Name); });
 
 TEST_F(E2ERunMode, SecondSlashSEndsAtOnceAndTheFirstKeepsRunning) {
     TChildProcess first = TChildProcess::Start(Quoted(ScreenSaverPath()) + " /s");

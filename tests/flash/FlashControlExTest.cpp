@@ -69,7 +69,8 @@ TEST_F(MovieControlTest, InPreviewNoInputReachesThePlayerWhetherSentOrPosted) {
 TEST_F(MovieControlTest, InRunModeOnlyTheRightButtonPressIsKeptBack) {
     TShockwaveFlashEx* movie = NewMovie(ssmRun, false);
     HWND window = movie->Handle();
-    for (UINT msg : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDOWN, WM_KEYDOWN, WM_MOUSEMOVE})
+    for (UINT msg :
+         {UINT{WM_RBUTTONDOWN}, UINT{WM_RBUTTONUP}, UINT{WM_LBUTTONDOWN}, UINT{WM_KEYDOWN}, UINT{WM_MOUSEMOVE}})
         SendMessageA(window, msg, 0, 0);
     EXPECT_EQ(CountMessages(WM_RBUTTONDOWN), 0u);
     EXPECT_EQ(CountMessages(WM_RBUTTONUP), 1u);

@@ -92,10 +92,11 @@ TEST_F(FlashPlayerExTest, RightButtonPressIsKeptBackOnlyWithoutMenu) {
     EXPECT_TRUE(player->ShowMenu());
     player->SetShowMenu(false);
     HWND window = player->Handle();
-    for (UINT msg : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_KEYDOWN})
+    for (UINT msg :
+         {UINT{WM_RBUTTONDOWN}, UINT{WM_RBUTTONUP}, UINT{WM_LBUTTONDOWN}, UINT{WM_MOUSEMOVE}, UINT{WM_KEYDOWN}})
         SendMessageA(window, msg, 0, 0);
     EXPECT_EQ(CountMessages(WM_RBUTTONDOWN), 0u);
-    for (UINT msg : {WM_RBUTTONUP, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_KEYDOWN})
+    for (UINT msg : {UINT{WM_RBUTTONUP}, UINT{WM_LBUTTONDOWN}, UINT{WM_MOUSEMOVE}, UINT{WM_KEYDOWN}})
         EXPECT_EQ(CountMessages(msg), 1u) << msg;
 
     player->SetShowMenu(true);

@@ -126,7 +126,7 @@ TEST_P(SWFRead, Header) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SWFRead, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<TCase>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TCase>& param) { return std::string(param.param.Name); });
 
 TEST(SWFReader, FileLengthAsTheHeaderStatesIt) {
     TTempDir dir;

@@ -152,8 +152,8 @@ TEST(BitmapReader, RejectsDamagedFilesAndKeepsTheOutput) {
     const Bytes good = BuildBMP(MakeBitmap(Colourful, W, H, 24, false));
     const Bytes indexed = BuildBMP(MakeBitmap(Colourful, W, H, 8, false, 0, Palette8));
     const Bytes rle = BuildBMP(MakeBitmap(Colourful, W, H, 8, false, 1, Palette8));
-    const auto patched = [](Bytes bytes, size_t at, uint32_t value, int size = 4) {
-        for (int i = 0; i < size; ++i)
+    const auto patched = [](Bytes bytes, size_t at, uint32_t value, size_t size = 4) {
+        for (size_t i = 0; i < size; ++i)
             bytes.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
         return bytes;
     };

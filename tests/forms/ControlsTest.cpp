@@ -321,8 +321,8 @@ TEST_F(ControlsTest, ImageTakesItsPictureSizeAndPaintsItAsItIsOrStretched) {
                 return false;
         return true;
     };
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
+    for (size_t y = 0; y < 2; ++y)
+        for (size_t x = 0; x < 4; ++x)
             EXPECT_PRED2(similar, stretched[10 * y * 40 + 10 * x], FourColoursPixels[y * 4 + x]) << x << y;
 
     // Bytes that are no bitmap: the picture is empty afterwards, and the control keeps its size.
@@ -343,7 +343,7 @@ TEST_F(ControlsTest, BitmapReaderAgreesWithGdi) {
     constexpr int32_t width = 7, height = 5;
     Pixels image;
     for (int32_t i = 0; i < width * height; ++i)
-        image.push_back(palette[(i * 5 + i / width) % 8]);
+        image.push_back(palette[static_cast<size_t>((i * 5 + i / width) % 8)]);
     std::vector<TTestBitmap> bitmaps;
     for (int bits : {4, 8, 16, 24, 32})
         for (bool topDown : {false, true})
@@ -374,8 +374,8 @@ TEST_F(ControlsTest, BitmapReaderAgreesWithGdi) {
         HGDIOBJ old = SelectObject(dc, section);
         const auto* header = reinterpret_cast<const BITMAPINFO*>(file.data() + 14);
         const uint32_t offset = *reinterpret_cast<const uint32_t*>(file.data() + 10);
-        SetDIBitsToDevice(dc, 0, 0, decoded.Width, decoded.Height, 0, 0, 0, decoded.Height, file.data() + offset,
-                          header, DIB_RGB_COLORS);
+        const auto columns = static_cast<DWORD>(decoded.Width), rows = static_cast<DWORD>(decoded.Height);
+        SetDIBitsToDevice(dc, 0, 0, columns, rows, 0, 0, 0, rows, file.data() + offset, header, DIB_RGB_COLORS);
         GdiFlush();
         Pixels drawn(static_cast<const uint32_t*>(bits),
                      static_cast<const uint32_t*>(bits) + decoded.Width * decoded.Height);

@@ -88,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stream.Seek(0, TSeekOrigin::soBeginning) != 0) Finding("rewind did not return 0");
     if (!first.Error && !first.Capped) {
         const size_t total = first.Bytes.size();
-        const size_t head = std::min<size_t>(total, ChunkAt(control, 1));
-        const size_t skip = std::min<size_t>(total - head, ChunkAt(control, 2) + (control & 7));
+        const size_t head = std::min(total, static_cast<size_t>(ChunkAt(control, 1)));
+        const size_t skip = std::min(total - head, static_cast<size_t>(ChunkAt(control, 2) + (control & 7)));
         std::vector<uint8_t> again(head);
         stream.ReadBuffer(again.data(), static_cast<int32_t>(head));
         if (stream.Seek(static_cast<int32_t>(skip), TSeekOrigin::soCurrent) != static_cast<int32_t>(head + skip))
@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Drain(stream, static_cast<uint8_t>(control + 1), static_cast<int64_t>(head + skip), rest);
         if (!std::equal(again.begin(), again.end(), first.Bytes.begin())) Finding("re-read start differs");
         if (rest.Bytes.size() != total - head - skip ||
-            !std::equal(rest.Bytes.begin(), rest.Bytes.end(), first.Bytes.begin() + head + skip))
+            !std::equal(rest.Bytes.begin(), rest.Bytes.end(),
+                        first.Bytes.begin() + static_cast<std::ptrdiff_t>(head + skip)))
             Finding("re-read after the skip differs");
         // Everything was read already, so a seek to the end finds nothing more.
         if (stream.Seek(0, TSeekOrigin::soEnd) != static_cast<int32_t>(total)) Finding("seek to end moved");

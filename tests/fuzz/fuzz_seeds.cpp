@@ -228,7 +228,7 @@ void BmpSeeds(TSeedWriter& out) {
     std::vector<uint32_t> pixels, twoTone;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
-            pixels.push_back(palette[(x + 2 * y) / 3 % 8]);
+            pixels.push_back(palette[static_cast<size_t>((x + 2 * y) / 3 % 8)]);
             twoTone.push_back(palette[(x + y) % 2 ? 7 : 0]);
         }
     struct TKind {

@@ -38,6 +38,10 @@
 #include <string>
 #include <vector>
 
+// COM objects die by their own Release, never by a delete through an interface pointer: the interfaces have no
+// virtual destructor by design.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace {
 
 const GUID ClassId = {0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
@@ -135,7 +139,7 @@ public:
         int prefix = std::snprintf(line, sizeof line, "%s ", FName.c_str());
         va_list args;
         va_start(args, format);
-        std::vsnprintf(line + prefix, sizeof line - prefix - 2, format, args);
+        std::vsnprintf(line + prefix, sizeof line - static_cast<size_t>(prefix) - 2, format, args);
         va_end(args);
         std::string text = std::string(line) + "\r\n";
         HANDLE file =

@@ -277,13 +277,13 @@ TEST_F(ExeItems, TrailerPointingOutsideTheFileGivesAnEmptyList) {
     const size_t bodyLength = good.size() - 12;
     auto withBodyLength = [&](int64_t value) {
         std::vector<uint8_t> b = good;
-        for (int i = 0; i < 8; ++i)
+        for (size_t i = 0; i < 8; ++i)
             b[bodyLength + i] = static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i));
         return b;
     };
     auto withTotalSize = [&](int32_t value, int64_t extra) {
         std::vector<uint8_t> b = StoreFile(image, 0, ThreeRecords, 3, extra);
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < 4; ++i)
             b[image.size() + i] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i));
         return b;
     };

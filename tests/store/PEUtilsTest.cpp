@@ -11,7 +11,7 @@
 namespace {
 
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 

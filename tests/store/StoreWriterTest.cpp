@@ -52,7 +52,7 @@ TEST(StoreWriter, StreamedPayloadsMatchZlibsOneCallCompression) {
     const int64_t size = 300'000; // several of the writer's pieces
     std::vector<uint8_t> data(size);
     for (int64_t i = 0; i < size; ++i)
-        data[i] = TPatternStream::Byte(i);
+        data[static_cast<size_t>(i)] = TPatternStream::Byte(i);
     const std::vector<uint8_t> fromMemory = BuildStore({{"Movie", data, true}, {"Raw", data, false}}, 0x21, 0);
     for (int32_t step : {1000, 65536, 1 << 20}) {
         TMemoryStream out;

@@ -182,7 +182,7 @@ TEST(InflateBuffer, RefusesToInflateBeyondTheItemBound) {
     for (int64_t fed = 0; fed < total;) {
         z.next_in = zeros.data();
         z.avail_in = static_cast<uInt>(zeros.size());
-        fed += zeros.size();
+        fed += static_cast<int64_t>(zeros.size());
         int flush = fed >= total ? Z_FINISH : Z_NO_FLUSH;
         do {
             z.next_out = chunk.data();

@@ -375,7 +375,7 @@ TEST_F(PackBuild, RepackingAnEarlierOutputReplacesItsContent) {
 namespace {
 
 void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -389,7 +389,7 @@ TEST_F(PackBuild, PackingASignedRuntimeDropsItsSignature) {
     Put32(image, optional + 92, 16); // NumberOfRvaAndSizes
     uint64_t sum = 0;
     for (size_t i = 0; i < image.size(); i += 2)
-        if (i != checksumAt && i != checksumAt + 2) sum += image[i] | image[i + 1] << 8;
+        if (i != checksumAt && i != checksumAt + 2) sum += image[i] | uint32_t{image[i + 1]} << 8;
     while (sum >> 16)
         sum = (sum & 0xFFFF) + (sum >> 16);
     Put32(image, checksumAt, static_cast<uint32_t>(sum + image.size()));

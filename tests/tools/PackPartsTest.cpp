@@ -69,8 +69,8 @@ TEST(ContentId, Xxh64MatchesThePublishedAlgorithm) {
     using TXXH64 = unsigned long long (*)(const void*, size_t, unsigned long long);
     const auto reference = reinterpret_cast<TXXH64>(dlsym(library, "XXH64"));
     ASSERT_NE(reference, nullptr);
-    for (size_t length : {0, 1, 3, 4, 7, 8, 31, 32, 33, 63, 64, 100, 1000, 5000}) {
-        for (size_t piece : {1, 5, 32, 4096}) {
+    for (size_t length : {0u, 1u, 3u, 4u, 7u, 8u, 31u, 32u, 33u, 63u, 64u, 100u, 1000u, 5000u}) {
+        for (size_t piece : {1u, 5u, 32u, 4096u}) {
             TXxh64 hash(1);
             for (size_t at = 0; at < length; at += piece)
                 hash.Update(data.data() + at, std::min(piece, length - at));

@@ -154,7 +154,7 @@ TEST_F(Pack, ListGivesTheItemsInStoreOrder) {
         "  {\"index\": 2, \"name\": \"a\\\"b\\\\c\\u0001\\u007f\\u00ff~ \", \"compressed\": false, "
         "\"stored_size\": 2, \"size\": 2}\n"
         "]\n";
-    for (size_t extra : {0, 1, 300}) {
+    for (size_t extra : {0u, 1u, 300u}) {
         TRun run = Run({"list", "--json", Write(ThreeItems().File(BuildSimplePEImage(), extra))});
         EXPECT_EQ(run.Code, 0) << run.Err;
         EXPECT_EQ(Json(run.Out), Json(expected)) << "extra " << extra;

@@ -97,9 +97,9 @@ TEST_P(ShippedImage, EndsAtItsImageEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Build, ShippedImage, testing::ValuesIn(ShippedExecutables()),
-                         [](const testing::TestParamInfo<TShippedExe>& info) {
+                         [](const testing::TestParamInfo<TShippedExe>& param) {
                              std::string name;
-                             for (char c : info.param.Target)
+                             for (char c : param.param.Target)
                                  name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });

@@ -46,7 +46,8 @@ const std::vector<TStoreItem>& SampleItems() {
 // Written out here rather than shared with the dumper, so that an escaping fault there shows up as a mismatch.
 std::string ExpectedName(const std::string& name) {
     std::string out;
-    for (unsigned char c : name) {
+    for (const char byte : name) {
+        const auto c = static_cast<unsigned char>(byte);
         char hex[5];
         std::snprintf(hex, sizeof hex, "\\x%02X", c);
         out += (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') ? std::string(1, static_cast<char>(c)) : hex;
@@ -120,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, StoreRoundTrip,
                                          TRoundTripCase{"TrailerFlagIgnoredWithoutTail", true, true, false, true},
                                          TRoundTripCase{"BareExecutable", false, false, false, false},
                                          TRoundTripCase{"BareExecutableWithTail", false, false, true, false}),
-                         [](const testing::TestParamInfo<TRoundTripCase>& info) { return info.param.Name; });
+                         [](const testing::TestParamInfo<TRoundTripCase>& param) { return param.param.Name; });
 
 TEST(StoreDump, DamagedPayloadIsReportedAsAnError) {
     const std::vector<uint8_t> image = ReadFileBytes(ExeDirectory() + "storedump.exe");

@@ -20,7 +20,8 @@ namespace {
 // Printable ASCII stays as it is; quotes, backslashes and every other byte become \xHH.
 std::string EscapeName(const std::string& name) {
     std::string out;
-    for (unsigned char c : name) {
+    for (const char byte : name) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             out += static_cast<char>(c);
         } else {

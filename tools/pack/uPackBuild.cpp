@@ -329,7 +329,7 @@ uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
 }
 
 void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -339,7 +339,7 @@ uint32_t PEChecksum(const std::vector<uint8_t>& bytes, size_t fieldAt) {
     uint32_t sum = 0;
     for (size_t i = 0; i < bytes.size(); i += 2) {
         if (i >= fieldAt && i < fieldAt + 4) continue;
-        sum += bytes[i] | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
+        sum += bytes[i] | (i + 1 < bytes.size() ? uint32_t{bytes[i + 1]} << 8 : 0u);
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     sum = (sum & 0xFFFF) + (sum >> 16);
