@@ -42,7 +42,7 @@ public:
         const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(FSize - FPosition, 0, count));
         for (int32_t i = 0; i < n; ++i) {
             const int64_t at = FPosition + i;
-            static_cast<uint8_t*>(buffer)[i] = at < static_cast<int64_t>(FHead.size()) ? FHead[at] : 0;
+            static_cast<uint8_t*>(buffer)[i] = at < static_cast<int64_t>(FHead.size()) ? FHead[static_cast<size_t>(at)] : 0;
         }
         FPosition += n;
         BytesRead += n;
