@@ -1,14 +1,15 @@
 // The start-up benchmark: how long the screensaver takes from "/s" until its movie is assigned, against a floor of
 // the same two process starts that show only a full-screen window (StartupFloor), under the same Wine and display.
 //
-//   startup_bench [--pairs N] [--trace]
+//   startup_bench [--pairs N] [--trace] [--screensaver PATH] [--floor PATH]
 //
 // Both programs are started with /s and write to the record file named by MUTONE_PLAYER_RECORD: the stand-in
 // player writes "put 102 ..." when a control is given its movie, the floor writes "ready". A run ends, for the
 // measurement, when the record holds a movie line for every monitor (the packed content places one control on
 // each) or the floor's line. The pairs are interleaved, their order alternating, so that a drift of the machine
 // reaches both alike; every process is then ended and whatever it left in the temporary directory removed.
-// --trace prints, for every screensaver run, when each kind of record line first appeared.
+// --trace prints, for every screensaver run, when each kind of record line first appeared. --screensaver and --floor
+// measure other builds (an older screensaver, a floor that imports more) instead of the ones built beside this.
 #include <windows.h>
 
 #include <algorithm>
@@ -122,7 +123,7 @@ BOOL CALLBACK CountMonitor(HMONITOR, HDC, LPRECT, LPARAM count) {
 
 class TBench {
 public:
-    TBench() {
+    explicit TBench(const std::string& screenSaver, const std::string& floor) : FFloor(floor) {
         FFolder = TempDirectory() + "mutone-startup-bench";
         RemoveTree(FFolder);
         CreateDirectoryA(FFolder.c_str(), nullptr);
@@ -137,7 +138,7 @@ public:
             {KeyName(TContentKey::MonitorLayout), {2, 0, 0, 0}, false},
             {KeyName(TContentKey::Movie), BuildSWF(SimpleMovie(550, 400, 0x0000FF, false)), true},
         };
-        std::vector<uint8_t> file = ReadFileBytes(MUTONE_SCREENSAVER_PATH);
+        std::vector<uint8_t> file = ReadFileBytes(screenSaver);
         const std::vector<uint8_t> store = BuildStore(items, 0x5A, static_cast<int64_t>(file.size()));
         file.insert(file.end(), store.begin(), store.end());
         WriteWholeFile(FScreenSaver, file);
@@ -207,11 +208,7 @@ private:
         return run;
     }
 
-public:
-    std::string FFloor = MUTONE_FLOOR_PATH;
-
-private:
-    std::string FFolder, FRecord, FScreenSaver;
+    std::string FFloor, FFolder, FRecord, FScreenSaver;
     size_t FMonitors = 0;
 };
 
@@ -226,16 +223,19 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
     int pairs = 22;
     bool trace = false;
-    const char* floorPath = nullptr;
+    std::string floorPath = MUTONE_FLOOR_PATH;
+    std::string screenSaverPath = MUTONE_SCREENSAVER_PATH;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc)
             pairs = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--floor") == 0 && i + 1 < argc)
             floorPath = argv[++i];
+        else if (std::strcmp(argv[i], "--screensaver") == 0 && i + 1 < argc)
+            screenSaverPath = argv[++i];
         else if (std::strcmp(argv[i], "--trace") == 0)
             trace = true;
         else {
-            std::fprintf(stderr, "usage: startup_bench [--pairs N] [--trace]\n");
+            std::fprintf(stderr, "usage: startup_bench [--pairs N] [--trace] [--screensaver PATH] [--floor PATH]\n");
             return 2;
         }
     }
@@ -243,10 +243,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot register the stand-in player\n");
         return 1;
     }
-    int status = 0;
     {
-        TBench bench;
-        if (floorPath) bench.FFloor = floorPath;
+        TBench bench(screenSaverPath, floorPath);
         std::printf("%d pairs, %zu monitor(s), one movie control on each\n", pairs, bench.Monitors());
         // Neither program's first start, with its cold caches, is measured.
         bench.Floor();
@@ -275,5 +273,5 @@ int main(int argc, char** argv) {
                     Median(screenSavers), Median(ratios));
     }
     UnregisterStandInPlayer();
-    return status;
+    return 0;
 }

@@ -20,11 +20,14 @@ struct TRunSwitchRelaunch {
     TRunSwitchRelaunch() { RelaunchForRunSwitch(); }
 } RunSwitchRelaunch __attribute__((init_priority(101)));
 
-// The settings dialog's controls in the visual styles of common controls 6. Loaded here, not imported: an imported
-// comctl32 starts with the process, also in the copy that only relaunches, where its start-up (it brings up the
-// display driver and the theme library) would cost more than everything else that copy does. Asked for by name, so
-// that the manifest's version 6 is the one found; it stays loaded while the program runs.
+// The settings dialog's controls (and message boxes) in the visual styles of common controls 6. Loaded here, not
+// imported: an imported comctl32 starts with the process, also in the copy that only relaunches, where its start-up
+// (it brings up the display driver and the theme library) would cost more than everything else that copy does; a
+// full-screen run or a preview shows neither, and starts sooner without it. Asked for by name, so that the
+// manifest's version 6 is the one found; it stays loaded while the program runs.
 void InitCommonControlsForDialog() {
+    const char mode = GetModeLetter();
+    if (mode == 'E' || mode == 'P') return;
     HMODULE library = LoadLibraryA("comctl32.dll");
     using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     auto init = library ? reinterpret_cast<TInitCommonControlsEx>(

@@ -133,8 +133,10 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     // Folders of earlier runs that were killed before they could clean up.
     RemoveDeadRunFolders();
     // Configure mode finds the dialog among the application's forms by its name; it lives until the main form
-    // goes.
-    if (!Dialog) {
+    // goes. A full-screen run or a preview never shows it: they neither make it nor give it its picture or movie,
+    // which would cost them a window, a file and a Flash control before their own movie plays.
+    const bool dialogShown = ScreenSaver->Mode() != ssmRun && ScreenSaver->Mode() != ssmPreview;
+    if (!Dialog && dialogShown) {
         Dialog = new TfrmDialog(nullptr);
         Dialog->EndCreate();
     }
@@ -158,7 +160,7 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     TContentReader reader(target);
     std::string pictureName;
     std::optional<TStoreRecord> picture;
-    for (const TDialogKeyInfo& key : DialogKeyTable()) {
+    for (const TDialogKeyInfo& key : Dialog ? DialogKeyTable() : std::span<const TDialogKeyInfo>()) {
         reader.AddKey(key.Enciphered, [&, role = key.Role](TContentItem& item) {
             switch (role) {
             case TDialogKey::Caption:
