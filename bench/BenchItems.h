@@ -1,4 +1,4 @@
-// The generated items the benchmarks work on: 64 MiB of bytes that deflate about 3:1 or about 100:1.
+// The generated items the benchmarks work on: bytes that deflate about 3:1 or about 100:1, 64 MiB unless said.
 #pragma once
 
 #include <cstddef>
@@ -17,17 +17,29 @@ struct TCase {
 };
 inline constexpr TCase Cases[] = {{"3:1", 5, 65536}, {"100:1", 256, 200}};
 
+// The bytes of an item one after another, so that an item of any size can be made without holding it.
+class TItemGenerator {
+public:
+    explicit TItemGenerator(const TCase& c) : FCase(c) {}
+    void Fill(uint8_t* out, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            FState ^= FState << 13;
+            FState ^= FState >> 7;
+            FState ^= FState << 17;
+            const uint32_t x = static_cast<uint32_t>(FState >> 11);
+            if ((x & 0xFFFF) < FCase.Fresh) FCurrent = static_cast<uint8_t>('a' + (x >> 16) % FCase.Alphabet);
+            out[i] = FCurrent;
+        }
+    }
+
+private:
+    TCase FCase;
+    uint64_t FState = 0x9E3779B97F4A7C15ull;
+    uint8_t FCurrent = 0;
+};
+
 inline std::vector<uint8_t> MakeItem(const TCase& c, size_t size = ItemSize) {
     std::vector<uint8_t> out(size);
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint8_t current = 0;
-    for (uint8_t& b : out) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        const uint32_t x = static_cast<uint32_t>(state >> 11);
-        if ((x & 0xFFFF) < c.Fresh) current = static_cast<uint8_t>('a' + (x >> 16) % c.Alphabet);
-        b = current;
-    }
+    TItemGenerator(c).Fill(out.data(), size);
     return out;
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -61,11 +61,11 @@ public:
             z.avail_in = static_cast<uInt>(FWholeSize);
             FWhole = nullptr;
         } else if (FRemaining > 0) {
-            if (FPiece.empty()) FPiece.resize(InputPiece);
+            if (!FPiece) FPiece = std::make_unique_for_overwrite<Bytef[]>(InputPiece);
             const auto n = static_cast<int32_t>(std::min<int64_t>(FRemaining, InputPiece));
-            FSource->ReadBuffer(FPiece.data(), n);
+            FSource->ReadBuffer(FPiece.get(), n);
             FRemaining -= n;
-            z.next_in = FPiece.data();
+            z.next_in = FPiece.get();
             z.avail_in = static_cast<uInt>(n);
         }
     }
@@ -77,7 +77,7 @@ private:
     int32_t FWholeSize = 0;
     TStream* FSource = nullptr;
     int64_t FRemaining = 0;
-    std::vector<Bytef> FPiece;
+    std::unique_ptr<Bytef[]> FPiece;
 };
 
 // Inflates into one block that starts at firstGuess bytes and doubles, so that a highly compressible item costs a
@@ -150,18 +150,18 @@ void InflateStreamToBuffer(TStream& source, int64_t inSize, void*& outBuffer, in
 int64_t InflateStreamToStream(TStream& source, int64_t inSize, TStream& out) {
     constexpr int32_t OutputPiece = 256 * 1024;
     TInflateInput input(source, inSize);
-    std::vector<Bytef> piece(OutputPiece);
+    const auto piece = std::make_unique_for_overwrite<Bytef[]>(OutputPiece);
     TInflater inflater;
     z_stream& zrec = inflater.Z;
     int64_t written = 0;
     for (int result = Z_OK; result != Z_STREAM_END;) {
         input.Refill(zrec);
-        zrec.next_out = piece.data();
+        zrec.next_out = piece.get();
         zrec.avail_out = OutputPiece;
         // With all the room it could want, no progress means the input has run out: "buffer error".
         result = InflateStep(zrec);
         const int32_t produced = OutputPiece - static_cast<int32_t>(zrec.avail_out);
-        out.WriteBuffer(piece.data(), produced);
+        out.WriteBuffer(piece.get(), produced);
         written += produced;
     }
     inflater.End();
