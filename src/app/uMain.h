@@ -10,7 +10,7 @@
 #include "flash/uFlashUtils.h"
 #include "flash/uShockwaveFlashEx.h"
 #include "forms/Forms.h"
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 #include "uScreenSaver.h"
 
 class TfrmDialog;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 
 // The marker's file name; content may not use it for a file of its own.
 inline constexpr std::string_view RunFolderMarkerName = "~mutone-run.lock";

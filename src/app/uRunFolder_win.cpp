@@ -56,8 +56,7 @@ bool RemoveDeadRunFolder(const std::string& folder) {
     UniqueFileHandle marker = OpenDeadMarker(folder);
     if (!marker) return false;
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    if (UniqueFindHandle search(FindFirstFileA((folder + "\\*").c_str(), &found)); search) {
         do {
             const std::string name = found.cFileName;
             if (name == "." || name == ".." || IsRunFolderMarkerName(name)) continue;
@@ -68,8 +67,7 @@ bool RemoveDeadRunFolder(const std::string& folder) {
                 SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(path.c_str());
             }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+        } while (FindNextFileA(search.get(), &found));
     }
     marker.reset();
     DeleteFileA(MarkerPath(folder).c_str());
@@ -119,15 +117,15 @@ void RemoveDeadRunFolders() {
     if (temp.empty()) return;
     std::vector<std::string> folders;
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((temp + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    UniqueFindHandle search(FindFirstFileA((temp + "*").c_str(), &found));
+    if (!search) return;
     do {
         const std::string name = found.cFileName;
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..") continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue; // never follow a link out
         folders.push_back(temp + name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.get(), &found));
+    search.reset();
     for (const std::string& folder : folders)
         RemoveDeadRunFolder(folder);
 }

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "forms/CommandLine.h"
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 #include "support/uInstanceGuard.h"
 #include "support/uSysUtils.h"
 #include "support/uThreadTimer.h"
@@ -290,12 +290,11 @@ bool TScreenSaver::DoTimerPaint() {
     KeepOnTop();
     if (OnTimer) OnTimer(this);
     if (!FAtRunTime || !FBitmap || !FForm->HandleAllocated()) return false;
-    HDC dc = GetDC(FForm->Handle());
-    TCanvas canvas(dc);
+    TWindowDC dc(FForm->Handle());
+    TCanvas canvas(dc.get());
     SetCanvasMapping(canvas);
     SetCanvasMapping(FBitmap->Canvas());
     canvas.Draw(0, 0, *FBitmap);
-    ReleaseDC(FForm->Handle(), dc);
     return true;
 }
 

@@ -15,11 +15,11 @@ std::string GetShellPath(const std::string& path) {
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
 
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &list, nullptr)) || !list) return {};
+    LPITEMIDLIST raw = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &raw, nullptr)) || !raw) return {};
+    UniqueCoTaskMem<ITEMIDLIST> list(raw);
     char buffer[MAX_PATH] = {};
-    BOOL converted = SHGetPathFromIDListA(list, buffer);
-    CoTaskMemFree(list);
+    BOOL converted = SHGetPathFromIDListA(list.get(), buffer);
     return converted ? Trim(buffer) : std::string();
 }
 

@@ -3,12 +3,10 @@
 namespace {
 // An argument of an event as a wide string, whatever string form the control chose to pass it in.
 std::wstring ArgumentText(VARIANT& argument) {
-    VARIANT text;
-    VariantInit(&text);
+    TOleVariant text;
     std::wstring result;
     if (SUCCEEDED(VariantChangeType(&text, &argument, 0, VT_BSTR)) && text.bstrVal)
         result.assign(text.bstrVal, SysStringLen(text.bstrVal));
-    VariantClear(&text);
     return result;
 }
 } // namespace

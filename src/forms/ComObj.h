@@ -2,8 +2,11 @@
 #pragma once
 
 #include <objbase.h>
+#include <oleauto.h>
 
 #include <utility>
+
+#include "Handles.h"
 
 template <class T> class ComPtr {
 public:
@@ -48,3 +51,26 @@ public:
 private:
     bool FInitialized;
 };
+
+// A VARIANT that clears itself.
+struct TOleVariant : VARIANT {
+    TOleVariant() noexcept { VariantInit(this); }
+    ~TOleVariant() { VariantClear(this); }
+    TOleVariant(const TOleVariant&) = delete;
+    TOleVariant& operator=(const TOleVariant&) = delete;
+};
+
+struct TBstrTraits {
+    using Type = BSTR;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type text) noexcept { SysFreeString(text); }
+};
+using UniqueBstr = TUniqueResource<TBstrTraits>;
+
+// Memory the shell or COM allocated for the caller (an item identifier list, a string).
+template <class T> struct TCoTaskMemTraits {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type memory) noexcept { CoTaskMemFree(memory); }
+};
+template <class T> using UniqueCoTaskMem = TUniqueResource<TCoTaskMemTraits<T>>;

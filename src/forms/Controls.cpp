@@ -13,6 +13,21 @@ TWinControl* ControlOf(HWND window) {
     return static_cast<TWinControl*>(GetPropA(window, ObjectProperty));
 }
 
+// BeginPaint and its EndPaint, also when painting fails: the device context BeginPaint lends comes from a small
+// shared cache and must go back.
+class TPaintGuard {
+public:
+    explicit TPaintGuard(HWND window) : FWindow(window) { BeginPaint(window, &FPaint); }
+    TPaintGuard(const TPaintGuard&) = delete;
+    TPaintGuard& operator=(const TPaintGuard&) = delete;
+    ~TPaintGuard() { EndPaint(FWindow, &FPaint); }
+    HDC DC() const { return FPaint.hdc; }
+
+private:
+    HWND FWindow;
+    PAINTSTRUCT FPaint{};
+};
+
 HCURSOR CursorHandle(TCursor cursor) {
     switch (cursor) {
     case crHandPoint:
@@ -171,12 +186,10 @@ void TWinControl::WndProc(TMessage& message) {
         return;
     case WM_PAINT:
         if (FPaintsItself) {
-            PAINTSTRUCT paint;
-            HDC dc = BeginPaint(FHandle, &paint);
+            TPaintGuard paint(FHandle);
             RECT client;
             GetClientRect(FHandle, &client);
-            PaintWindow(dc, client);
-            EndPaint(FHandle, &paint);
+            PaintWindow(paint.DC(), client);
             message.Result = 0;
             return;
         }
@@ -418,9 +431,20 @@ TColor TWinControl::BackgroundColor() const {
     return FParentColor && FParent ? FParent->BackgroundColor() : FColor;
 }
 
-void TWinControl::FillBackground(HDC dc, const RECT& rect) const {
-    TGdiObject<HBRUSH> brush(CreateSolidBrush(ColorToRGB(BackgroundColor())));
-    FillRect(dc, &rect, brush.get());
+void TWinControl::FillBackground(HDC dc, const RECT& rect) {
+    const TColor color = BackgroundColor();
+    HBRUSH brush;
+    if (color & 0x80000000) {
+        // A system colour's brush belongs to the system, which keeps it in step with the colour scheme.
+        brush = GetSysColorBrush(static_cast<int>(color & 0xFF));
+    } else {
+        if (!FBackgroundBrush || FBackgroundBrushColor != color) {
+            FBackgroundBrush.reset(CreateSolidBrush(color));
+            FBackgroundBrushColor = color;
+        }
+        brush = FBackgroundBrush.get();
+    }
+    FillRect(dc, &rect, brush);
 }
 
 void TWinControl::SetParentFont(bool value) {

@@ -165,7 +165,7 @@ protected:
     bool MouseInControl() const { return FMouseInControl; }
     // The colour the background is painted with: the control's own once set, else its parent's.
     TColor BackgroundColor() const;
-    void FillBackground(HDC dc, const RECT& rect) const;
+    void FillBackground(HDC dc, const RECT& rect);
     // Controls that set FPaintsItself draw their whole client area here, background included, and get no separate
     // erase, so that they do not flicker.
     virtual void PaintWindow(HDC, const RECT&) {}
@@ -200,6 +200,9 @@ private:
     bool FParentFont = true;
     bool FTakingParentFont = false;
     TCursor FCursor = crDefault;
+    // The brush of the last background colour that is not a system colour, kept for the next erase.
+    TGdiObject<HBRUSH> FBackgroundBrush;
+    TColor FBackgroundBrushColor = 0;
     bool FTabStop = false;
     bool FMouseInControl = false;
     bool FClicking = false;

@@ -15,15 +15,14 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner) {
         windowClass.lpszClassName = TimerWindowClass;
         RegisterClassA(&windowClass);
     }
-    FWindow = CreateWindowExA(0, TimerWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    FWindow.reset(CreateWindowExA(0, TimerWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+    SetWindowLongPtrA(FWindow.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     UpdateTimer();
 }
 
 TTimer::~TTimer() {
     FEnabled = false;
     UpdateTimer();
-    DestroyWindow(FWindow);
 }
 
 void TTimer::SetEnabled(bool value) {
@@ -39,8 +38,8 @@ void TTimer::SetInterval(unsigned value) {
 }
 
 void TTimer::UpdateTimer() {
-    KillTimer(FWindow, 1);
-    if (FEnabled && FInterval != 0) SetTimer(FWindow, 1, FInterval, nullptr);
+    KillTimer(FWindow.get(), 1);
+    if (FEnabled && FInterval != 0) SetTimer(FWindow.get(), 1, FInterval, nullptr);
 }
 
 LRESULT CALLBACK TTimer::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {

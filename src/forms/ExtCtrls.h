@@ -24,7 +24,7 @@ private:
     void UpdateTimer();
     static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND FWindow = nullptr;
+    UniqueHWnd FWindow;
     bool FEnabled = true;
     unsigned FInterval = 1000;
 };

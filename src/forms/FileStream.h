@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Classes.h"
+#include "Handles.h"
 
 enum class TFileMode {
     fmOpenRead,          // read access, others may read
@@ -17,7 +18,7 @@ class TFileStream : public TStream {
 public:
     // Raises EFOpenError naming the file when it cannot be opened or created.
     TFileStream(const std::string& fileName, TFileMode mode);
-    ~TFileStream() override;
+    ~TFileStream() override = default;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
@@ -30,8 +31,11 @@ public:
 
 private:
     std::string FFileName;
-    // A HANDLE on Windows, a file descriptor elsewhere; kept opaque so this header stays platform-free.
-    intptr_t FHandle;
+#ifdef _WIN32
+    UniqueFileHandle FHandle;
+#else
+    UniqueFd FHandle;
+#endif
 };
 
 // True when a file (not a directory) of that name exists.

@@ -9,22 +9,16 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
     int flags = mode == TFileMode::fmCreate      ? (O_RDWR | O_CREAT | O_TRUNC)
                 : mode == TFileMode::fmCreateNew ? (O_RDWR | O_CREAT | O_EXCL)
                                                  : O_RDONLY;
-    int fd = ::open(fileName.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0)
+    FHandle.reset(::open(fileName.c_str(), flags | O_CLOEXEC, 0644));
+    if (!FHandle)
         throw EFOpenError(std::string(create ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\"");
-    FHandle = fd;
-}
-
-TFileStream::~TFileStream() {
-    ::close(static_cast<int>(FHandle));
 }
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
     if (count <= 0) return 0;
     int32_t done = 0;
     while (done < count) {
-        ssize_t n =
-            ::read(static_cast<int>(FHandle), static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+        ssize_t n = ::read(FHandle.get(), static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
         if (n <= 0) break;
         done += static_cast<int32_t>(n);
     }
@@ -35,8 +29,7 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
     if (count <= 0) return 0;
     int32_t done = 0;
     while (done < count) {
-        ssize_t n = ::write(static_cast<int>(FHandle), static_cast<const char*>(buffer) + done,
-                            static_cast<size_t>(count - done));
+        ssize_t n = ::write(FHandle.get(), static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
         if (n <= 0) break;
         done += static_cast<int32_t>(n);
     }
@@ -45,12 +38,12 @@ int32_t TFileStream::Write(const void* buffer, int32_t count) {
 
 int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
     int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
-    off_t result = ::lseek(static_cast<int>(FHandle), static_cast<off_t>(offset), whence);
+    off_t result = ::lseek(FHandle.get(), static_cast<off_t>(offset), whence);
     return result < 0 ? -1 : static_cast<int64_t>(result);
 }
 
 void TFileStream::SetSize64(int64_t newSize) {
-    if (::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(newSize)) != 0)
+    if (::ftruncate(FHandle.get(), static_cast<off_t>(newSize)) != 0)
         throw EWriteError("Cannot change the size of \"" + FFileName + "\"");
 }
 

@@ -2,12 +2,6 @@
 
 #include "FileStream.h"
 
-namespace {
-HANDLE H(intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
-} // namespace
-
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
     DWORD access = GENERIC_READ;
     DWORD share = FILE_SHARE_READ;
@@ -32,29 +26,24 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileNam
         disposition = CREATE_NEW;
         break;
     }
-    HANDLE h = CreateFileA(fileName.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    FHandle.reset(CreateFileA(fileName.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!FHandle) {
         const bool create = mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew;
         throw EFOpenError(std::string(create ? "Cannot create file \"" : "Cannot open file \"") + fileName + "\"");
     }
-    FHandle = reinterpret_cast<intptr_t>(h);
-}
-
-TFileStream::~TFileStream() {
-    CloseHandle(H(FHandle));
 }
 
 int32_t TFileStream::Read(void* buffer, int32_t count) {
     if (count <= 0) return 0;
     DWORD n = 0;
-    if (!ReadFile(H(FHandle), buffer, static_cast<DWORD>(count), &n, nullptr)) return 0;
+    if (!ReadFile(FHandle.get(), buffer, static_cast<DWORD>(count), &n, nullptr)) return 0;
     return static_cast<int32_t>(n);
 }
 
 int32_t TFileStream::Write(const void* buffer, int32_t count) {
     if (count <= 0) return 0;
     DWORD n = 0;
-    if (!WriteFile(H(FHandle), buffer, static_cast<DWORD>(count), &n, nullptr)) return 0;
+    if (!WriteFile(FHandle.get(), buffer, static_cast<DWORD>(count), &n, nullptr)) return 0;
     return static_cast<int32_t>(n);
 }
 
@@ -65,13 +54,13 @@ int64_t TFileStream::Seek64(int64_t offset, TSeekOrigin origin) {
     LARGE_INTEGER distance;
     distance.QuadPart = offset;
     LARGE_INTEGER result;
-    if (!SetFilePointerEx(H(FHandle), distance, &result, method)) return -1;
+    if (!SetFilePointerEx(FHandle.get(), distance, &result, method)) return -1;
     return result.QuadPart;
 }
 
 void TFileStream::SetSize64(int64_t newSize) {
     int64_t pos = Position();
-    if (Seek64(newSize, TSeekOrigin::soBeginning) != newSize || !SetEndOfFile(H(FHandle)))
+    if (Seek64(newSize, TSeekOrigin::soBeginning) != newSize || !SetEndOfFile(FHandle.get()))
         throw EWriteError("Cannot change the size of \"" + FFileName + "\"");
     if (pos < newSize) SetPosition(pos);
 }

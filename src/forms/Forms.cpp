@@ -359,25 +359,25 @@ TApplication::TApplication() : TComponent(nullptr) {
     std::string title = path;
     title = title.substr(title.find_last_of("\\/") + 1);
     title = title.substr(0, title.find_last_of('.'));
-    FHandle = CreateWindowExA(0, "TApplication", title.c_str(),
-                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-                              GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
-                              nullptr, instance, nullptr);
+    FHandle.reset(CreateWindowExA(0, "TApplication", title.c_str(),
+                                  WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                                  GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                                  nullptr, instance, nullptr));
 }
 
 TApplication::~TApplication() {
     DestroyComponents();
-    if (FHandle) DestroyWindow(FHandle);
+    FHandle.reset();
 }
 
 std::string TApplication::Title() const {
     char text[512] = {};
-    GetWindowTextA(FHandle, text, sizeof(text));
+    GetWindowTextA(FHandle.get(), text, sizeof(text));
     return text;
 }
 
 void TApplication::SetTitle(const std::string& title) {
-    SetWindowTextA(FHandle, title.c_str());
+    SetWindowTextA(FHandle.get(), title.c_str());
 }
 
 TCustomForm* TApplication::ActiveForm() const {

@@ -100,7 +100,7 @@ public:
     ~TApplication() override;
 
     // The application's own hidden window: the owner of every top-level form, titled with the application title.
-    HWND Handle() const { return FHandle; }
+    HWND Handle() const { return FHandle.get(); }
     std::string Title() const;
     void SetTitle(const std::string& title);
     bool ShowMainForm = true;
@@ -142,7 +142,7 @@ private:
     void Idle();
     static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND FHandle = nullptr;
+    UniqueHWnd FHandle;
     TCustomForm* FMainForm = nullptr;
     std::vector<TCustomForm*> FForms;
     std::atomic<bool> FTerminated{false};

@@ -119,19 +119,18 @@ void TCanvas::StretchDraw(const RECT& rect, TBitmap& bitmap) {
 
 // --- TBitmap ---
 
-TBitmap::TBitmap() {
-    FDC = CreateCompatibleDC(nullptr);
-    FCanvas.SetHandle(FDC);
+TBitmap::TBitmap() : FDC(CreateCompatibleDC(nullptr)) {
+    FCanvas.SetHandle(FDC.get());
 }
 
 TBitmap::~TBitmap() {
-    if (FOldBitmap) SelectObject(FDC, FOldBitmap);
+    // The bitmap leaves the context before either is deleted: a selected bitmap cannot be deleted.
+    if (FOldBitmap) SelectObject(FDC.get(), FOldBitmap);
     FBitmap.reset();
-    DeleteDC(FDC);
 }
 
 void TBitmap::Select(HBITMAP bitmap, int width, int height) {
-    HGDIOBJ previous = SelectObject(FDC, bitmap);
+    HGDIOBJ previous = SelectObject(FDC.get(), bitmap);
     if (!FOldBitmap) FOldBitmap = previous;
     FBitmap.reset(bitmap);
     FWidth = width;
@@ -139,9 +138,7 @@ void TBitmap::Select(HBITMAP bitmap, int width, int height) {
 }
 
 void TBitmap::SetSize(int width, int height) {
-    HDC screen = GetDC(nullptr);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width > 0 ? width : 1, height > 0 ? height : 1);
-    ReleaseDC(nullptr, screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(TWindowDC(nullptr).get(), width > 0 ? width : 1, height > 0 ? height : 1);
     if (!bitmap) return;
     Select(bitmap, width, height);
     FBits = nullptr;
@@ -149,7 +146,7 @@ void TBitmap::SetSize(int width, int height) {
 
 void TBitmap::Clear() {
     if (Empty() && !FBitmap.get()) return;
-    if (FOldBitmap) SelectObject(FDC, FOldBitmap);
+    if (FOldBitmap) SelectObject(FDC.get(), FOldBitmap);
     FOldBitmap = nullptr;
     FBitmap.reset();
     FBits = nullptr;
@@ -174,15 +171,12 @@ void TBitmap::LoadFromStream(TStream& stream) {
 
     BITMAPINFO info = TopDown32(pixels.Width, pixels.Height);
     void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!section || !bits) {
-        if (section) DeleteObject(section);
-        throw EInvalidGraphic("Bitmap image is too large");
-    }
+    TGdiObject<HBITMAP> section(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section || !bits) throw EInvalidGraphic("Bitmap image is too large");
     // 0x00RRGGBB is the byte order B, G, R, 0 of a 32-bit DIB.
     std::memcpy(bits, pixels.Pixels.data(), pixels.Pixels.size() * sizeof(uint32_t));
     GdiFlush();
-    Select(section, pixels.Width, pixels.Height);
+    Select(section.release(), pixels.Width, pixels.Height);
     FBits = bits;
     if (OnChange) OnChange(nullptr);
 }

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "Components.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 class TStream;
@@ -26,30 +26,6 @@ COLORREF ColorToRGB(TColor color);
 // A bitmap that is not a readable picture.
 class EInvalidGraphic : public Exception {
     using Exception::Exception;
-};
-
-// Owns one GDI object (font, bitmap, brush) and deletes it.
-template <class T> class TGdiObject {
-public:
-    TGdiObject() = default;
-    explicit TGdiObject(T object) : FObject(object) {}
-    TGdiObject(TGdiObject&& other) noexcept : FObject(other.release()) {}
-    TGdiObject& operator=(TGdiObject&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-    ~TGdiObject() { reset(); }
-
-    T get() const { return FObject; }
-    [[nodiscard]] T release() { return std::exchange(FObject, nullptr); }
-    void reset(T object = nullptr) {
-        if (T old = std::exchange(FObject, object)) DeleteObject(old);
-    }
-
-private:
-    T FObject = nullptr;
 };
 
 enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
@@ -134,7 +110,7 @@ private:
     friend class TCanvas;
     void Select(HBITMAP bitmap, int width, int height);
 
-    HDC FDC = nullptr;
+    UniqueHDC FDC;
     TGdiObject<HBITMAP> FBitmap;
     HGDIOBJ FOldBitmap = nullptr;
     int FWidth = 0, FHeight = 0;

@@ -18,14 +18,6 @@ void Check(HRESULT result, const char* what) {
     if (FAILED(result)) throw EOleError(std::string(what) + " failed with " + HResultText(result), result);
 }
 
-// A VARIANT that clears itself.
-struct TOleVariant : VARIANT {
-    TOleVariant() { VariantInit(this); }
-    ~TOleVariant() { VariantClear(this); }
-    TOleVariant(const TOleVariant&) = delete;
-    TOleVariant& operator=(const TOleVariant&) = delete;
-};
-
 // Reference counting shared by the container's COM objects; they live as long as the control holds them.
 class TRefCounted {
 protected:
@@ -387,9 +379,8 @@ void TOleControl::SetProperty(DISPID dispId, VARIANT& value) {
     UINT argumentError = 0;
     HRESULT result = FDispatch->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
                                        &error, &argumentError);
-    SysFreeString(error.bstrSource);
-    SysFreeString(error.bstrDescription);
-    SysFreeString(error.bstrHelpFile);
+    // The texts the control may have described its refusal with are ours to free.
+    UniqueBstr source(error.bstrSource), description(error.bstrDescription), helpFile(error.bstrHelpFile);
     Check(result, ("Setting property " + std::to_string(dispId)).c_str());
 }
 

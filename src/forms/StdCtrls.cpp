@@ -32,12 +32,12 @@ void TLabel::AdjustBounds() {
     if (!FAutoSize) return;
     // An empty caption still measures one blank, so that an auto-sized label keeps the height of a line.
     const std::wstring text = FCaption.empty() || (FShowAccelChar && FCaption == L"&") ? FCaption + L" " : FCaption;
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ oldFont = SelectObject(dc, Font().Handle());
     RECT rect{0, 0, 0, 0};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, TextFlags() | DT_CALCRECT);
-    SelectObject(dc, oldFont);
-    ReleaseDC(nullptr, dc);
+    {
+        TWindowDC screen(nullptr);
+        TSelectObject font(screen.get(), Font().Handle());
+        DrawTextW(screen.get(), text.c_str(), static_cast<int>(text.size()), &rect, TextFlags() | DT_CALCRECT);
+    }
     SetBounds(FLeft, FTop, rect.right - rect.left, rect.bottom - rect.top);
 }
 
@@ -53,12 +53,11 @@ void TLabel::CaptionChanged() {
 
 void TLabel::PaintWindow(HDC dc, const RECT& client) {
     FillBackground(dc, client);
-    HGDIOBJ oldFont = SelectObject(dc, Font().Handle());
+    TSelectObject font(dc, Font().Handle());
     SetTextColor(dc, ColorToRGB(Font().Color()));
     SetBkMode(dc, TRANSPARENT);
     RECT rect = client;
     DrawTextW(dc, FCaption.c_str(), static_cast<int>(FCaption.size()), &rect, TextFlags());
-    SelectObject(dc, oldFont);
 }
 
 // --- TButton ---

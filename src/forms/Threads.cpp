@@ -51,7 +51,7 @@ bool CheckSynchronize() {
 TThread::TThread(bool createSuspended) {
     SetMainThread();
     FSuspended = createSuspended;
-    FHandle = CreateThread(nullptr, 0, ThreadProc, this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID);
+    FHandle.reset(CreateThread(nullptr, 0, ThreadProc, this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID));
     if (!FHandle) throw Exception("Thread creation error");
 }
 
@@ -62,7 +62,6 @@ TThread::~TThread() {
         if (FSuspended) Resume();
         WaitFor();
     }
-    CloseHandle(FHandle);
 }
 
 DWORD WINAPI TThread::ThreadProc(LPVOID parameter) {
@@ -79,31 +78,31 @@ DWORD WINAPI TThread::ThreadProc(LPVOID parameter) {
 }
 
 void TThread::Resume() {
-    DWORD previous = ResumeThread(FHandle);
+    DWORD previous = ResumeThread(FHandle.get());
     if (previous == 1) FSuspended = false;
 }
 
 void TThread::Suspend() {
     FSuspended = true;
-    SuspendThread(FHandle);
+    SuspendThread(FHandle.get());
 }
 
 void TThread::WaitFor() {
     // On the main thread the wait must keep serving synchronised calls, or a worker waiting in one never ends.
     const bool onMainThread = GetCurrentThreadId() == MainThreadID;
-    while (WaitForSingleObject(FHandle, onMainThread ? 10 : INFINITE) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(FHandle.get(), onMainThread ? 10 : INFINITE) == WAIT_TIMEOUT)
         CheckSynchronize();
 }
 
 TThreadPriority TThread::Priority() const {
-    int value = GetThreadPriority(FHandle);
+    int value = GetThreadPriority(FHandle.get());
     for (int i = 0; i < 7; ++i)
         if (Priorities[i] == value) return static_cast<TThreadPriority>(i);
     return TThreadPriority::tpNormal;
 }
 
 void TThread::SetPriority(TThreadPriority priority) {
-    SetThreadPriority(FHandle, Priorities[static_cast<int>(priority)]);
+    SetThreadPriority(FHandle.get(), Priorities[static_cast<int>(priority)]);
 }
 
 void TThread::Synchronize(const std::function<void()>& method) {
@@ -111,13 +110,16 @@ void TThread::Synchronize(const std::function<void()>& method) {
         method();
         return;
     }
-    TSyncRequest request{&method, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    // Without its event the request could not be waited for, and the main thread would later run a method whose
+    // caller had long returned: it is refused before it is queued.
+    UniqueHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!done) throw Exception("Cannot synchronize with the main thread");
+    TSyncRequest request{&method, nullptr, done.get()};
     {
         std::lock_guard<std::mutex> guard(SyncLock);
         SyncQueue.push_back(&request);
     }
     if (Application) PostMessageA(Application->Handle(), WM_NULL, 0, 0);
-    WaitForSingleObject(request.Done, INFINITE);
-    CloseHandle(request.Done);
+    WaitForSingleObject(done.get(), INFINITE);
     if (request.Error) std::rethrow_exception(request.Error);
 }

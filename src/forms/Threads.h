@@ -7,6 +7,8 @@
 #include <exception>
 #include <functional>
 
+#include "Handles.h"
+
 enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 class TThread {
@@ -41,7 +43,7 @@ protected:
 private:
     static DWORD WINAPI ThreadProc(LPVOID parameter);
 
-    HANDLE FHandle = nullptr;
+    UniqueHandle FHandle;
     DWORD FThreadID = 0;
     std::atomic<bool> FSuspended{false};
     std::atomic<bool> FTerminated{false};

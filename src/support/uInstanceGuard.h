@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "uHandles.h"
-#include "uWinTypes.h"
+#include "forms/Handles.h"
+#include "forms/WinTypes.h"
 
 // A rectangle in screen pixels, right and bottom exclusive.
 struct TRect {

@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "uWinTypes.h"
+#include "forms/Handles.h"
+#include "forms/WinTypes.h"
 
 // Delphi's Trim: spaces and control characters (every byte up to ' ') removed at both ends.
 std::string Trim(std::string_view text);
@@ -75,6 +76,10 @@ std::string UniqueTempFileName(const std::string& extension);
 
 // The product version of the file's fixed version information as "a.b.c.d"; empty when it has none.
 std::string GetVersionString(const std::string& fileName);
+
+// A library of the system folder, loaded by full path: never through the search path, where a planted library of
+// the same name beside the program would win. Empty when it cannot be loaded.
+UniqueHModule LoadSystemLibrary(const char* name);
 
 // Deletes a file or a whole folder tree through the shell, silently and past the recycle bin. False when the
 // path does not exist, is a drive or share root, or the shell reports failure.

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "uHandles.h"
+#include "forms/Handles.h"
 #include "uPathSafety.h"
 #include "uSysUtils.h"
 
@@ -209,4 +209,12 @@ TFsRedirectionOff::TFsRedirectionOff() {
 TFsRedirectionOff::~TFsRedirectionOff() {
     if (!FActive) return;
     if (auto revert = Kernel32Entry<TRevertRedirection>("Wow64RevertWow64FsRedirection")) revert(FOldValue);
+}
+
+UniqueHModule LoadSystemLibrary(const char* name) {
+    char folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return UniqueHModule();
+    std::string path = std::string(folder) + "\\" + name;
+    return UniqueHModule(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }

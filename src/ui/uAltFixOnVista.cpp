@@ -1,7 +1,8 @@
 #include "uAltFixOnVista.h"
 
 #include "forms/Forms.h"
-#include "support/uHandles.h"
+#include "forms/Handles.h"
+#include "support/uSysUtils.h"
 
 namespace {
 

@@ -291,6 +291,48 @@ void Load(TImage& image, const Bytes& file) {
     image.Picture().Bitmap().LoadFromStream(stream);
 }
 
+// Paints like a picture control and fails while asked to.
+class TFailingPainter : public TWinControl {
+public:
+    explicit TFailingPainter(TComponent* owner) : TWinControl(owner) {
+        FVisible = true;
+        FPaintsItself = true;
+    }
+    std::string ClassName() const override { return "TFailingPainter"; }
+    bool Fail = true;
+
+protected:
+    void PaintWindow(HDC dc, const RECT& client) override {
+        FillBackground(dc, client);
+        if (Fail) throw Exception("painting failed");
+    }
+};
+
+TEST_F(ControlsTest, AFailedPaintGoesNoFurtherAndBackgroundsFollowTheirColour) {
+    int failures = 0;
+    Application->OnException = [&](TObject*, std::exception_ptr) { ++failures; };
+    auto* form = NewForm<TPlainForm>();
+    auto* painter = new TFailingPainter(form);
+    painter->SetParent(form);
+    painter->SetBounds(10, 10, 40, 30);
+    form->Show();
+    Paint(*form);
+    EXPECT_EQ(failures, 1);
+
+    // Painted again after the failure: colours changed back and forth, then the system's button face (whose brush
+    // is the system's).
+    painter->Fail = false;
+    for (TColor color : {TColor{0x0000C0}, TColor{0xC00000}, TColor{0x0000C0}, clBtnFace}) {
+        painter->SetColor(color);
+        Paint(*form);
+        const COLORREF rgb = ColorToRGB(color);
+        const uint32_t expected = uint32_t{GetRValue(rgb)} << 16 | uint32_t{GetGValue(rgb)} << 8 | GetBValue(rgb);
+        const Pixels pixels = Capture(*painter);
+        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), expected), static_cast<long>(pixels.size()))
+            << std::hex << color;
+    }
+}
+
 TEST_F(ControlsTest, ImageTakesItsPictureSizeAndPaintsItAsItIsOrStretched) {
     auto* form = NewForm<TPlainForm>();
     form->SetColor(0x00808080);

@@ -4,7 +4,7 @@
 //   support_mutex_holder MUTEX READY_EVENT RELEASE_EVENT
 #include <windows.h>
 
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) return 2;

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "forms/Forms.h"
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 #include "support/uThreadTimer.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "support/uHandles.h"
+#include "forms/Handles.h"
 #include "uPackFiles.h"
 
 std::string ToolExecutablePath() {
