@@ -53,7 +53,7 @@ public:
         FGenerator.Fill(out, static_cast<size_t>(n));
         for (int32_t i = 0; i < n && FPosition + i < 8; ++i) // "FWS", version 10, the length
             out[i] = FPosition + i < 4
-                         ? "FWS\x0A"[FPosition + i]
+                         ? static_cast<uint8_t>("FWS\x0A"[FPosition + i])
                          : static_cast<uint8_t>(static_cast<uint64_t>(FSize) >> (8 * (FPosition + i - 4)));
         FPosition += n;
         return n;

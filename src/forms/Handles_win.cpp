@@ -52,5 +52,7 @@ TWindowDC::~TWindowDC() {
 TSelectObject::TSelectObject(HDC dc, void* object) noexcept : FDC(dc), FOld(SelectObject(dc, object)) {}
 
 TSelectObject::~TSelectObject() {
-    if (FOld && FOld != HGDI_ERROR) SelectObject(FDC, FOld);
+    // HGDI_ERROR, spelled without the macro's sign conversion.
+    const HGDIOBJ gdiError = reinterpret_cast<HGDIOBJ>(static_cast<intptr_t>(-1));
+    if (FOld && FOld != gdiError) SelectObject(FDC, FOld);
 }
