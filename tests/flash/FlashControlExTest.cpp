@@ -3,6 +3,7 @@
 #include "FlashControlFixture.h"
 
 #include "app/uMain.h"
+#include "flash/uFlashUtils.h"
 
 namespace {
 
@@ -132,6 +133,8 @@ TEST_F(CreateMovieControlTest, CreatesAParentedFilteredControlAndLiftsSecurityOn
         SCOPED_TRACE(dll);
         const bool recent = std::string(dll) == "mutone_player10.dll";
         ASSERT_TRUE(RegisterStandInPlayer(TestDirectory() + dll));
+        // What the movie set-up learns once per run, here for the player just registered.
+        Main->Flash = AskFlashInstallation();
         DeleteFileA(RecordPath.c_str());
         Main->AllowRightClick = !recent;
         std::wstring command;
