@@ -40,26 +40,28 @@ void InitCommonControlsForDialog() {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    InitApplication();
+    // Nothing leaves the entry point: the program ends normally whatever failed. The apartment outlives the
+    // application, whose forms hold the Flash controls.
     TComApartment apartment;
-    // The shell's deletion shows nothing, but it wants an owner window and the loop to run afterwards.
-    OnShellOwnerWindow = [] {
-        TCustomForm* form = Application->ActiveForm();
-        return form ? form->Handle() : Application->Handle();
-    };
-    OnProcessMessages = [] { Application->ProcessMessages(); };
-
-    InitCommonControlsForDialog();
-
-    Application->ShowMainForm = false;
-    // No taskbar button and no Alt+Tab entry.
-    HWND applicationWindow = Application->Handle();
-    SetWindowLongA(applicationWindow, GWL_EXSTYLE, GetWindowLongA(applicationWindow, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
     try {
+        InitApplication();
+        // The shell's deletion shows nothing, but it wants an owner window and the loop to run afterwards.
+        OnShellOwnerWindow = [] {
+            TCustomForm* form = Application->ActiveForm();
+            return form ? form->Handle() : Application->Handle();
+        };
+        OnProcessMessages = [] { Application->ProcessMessages(); };
+
+        InitCommonControlsForDialog();
+
+        Application->ShowMainForm = false;
+        // No taskbar button and no Alt+Tab entry.
+        HWND applicationWindow = Application->Handle();
+        SetWindowLongA(applicationWindow, GWL_EXSTYLE,
+                       GetWindowLongA(applicationWindow, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
         Application->CreateForm<TfrmMain>();
         Application->Run();
     } catch (...) {
-        // The program ends normally whatever left the loop.
     }
     TimerShutdown = true;
     try {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "flash/uFlashUtils.h"
+#include "forms/Callbacks.h"
 #include "forms/FileStream.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
@@ -15,17 +16,21 @@
 
 namespace {
 
-BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) noexcept {
     MONITORINFO info{};
     info.cbSize = sizeof(info);
-    if (GetMonitorInfoA(monitor, &info)) reinterpret_cast<std::vector<RECT>*>(data)->push_back(info.rcMonitor);
+    try {
+        if (GetMonitorInfoA(monitor, &info)) reinterpret_cast<std::vector<RECT>*>(data)->push_back(info.rcMonitor);
+    } catch (...) {
+        return FALSE; // the monitors found so far are all there is room for
+    }
     return TRUE;
 }
 
 // The monitors' rectangles in the system's enumeration order.
 std::vector<RECT> MonitorRects() {
     std::vector<RECT> monitors;
-    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+    EnumDisplayMonitors(nullptr, nullptr, SystemCallback(AddMonitor), reinterpret_cast<LPARAM>(&monitors));
     return monitors;
 }
 

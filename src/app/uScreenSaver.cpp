@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "forms/Callbacks.h"
 #include "forms/CommandLine.h"
 #include "forms/Handles.h"
 #include "support/uInstanceGuard.h"
@@ -171,8 +172,9 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
             POINT cursor;
             if (GetCursorPos(&cursor)) FLastMousePos = cursor;
             FHooksInstalled = true;
-            MouseHook.reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
-            KeyboardHook.reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
+            MouseHook.reset(SetWindowsHookExA(WH_MOUSE, SystemCallback(MouseHookProc), nullptr, GetCurrentThreadId()));
+            KeyboardHook.reset(
+                SetWindowsHookExA(WH_KEYBOARD, SystemCallback(KeyboardHookProc), nullptr, GetCurrentThreadId()));
         }
     }
 
@@ -395,7 +397,7 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     if (!FTerminating && msg == WM_PAINT) DoTimerPaint();
 }
 
-LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) noexcept {
     LRESULT result = CallNextHookEx(MouseHook.get(), code, wParam, lParam);
     TScreenSaver* saver = CurrentScreenSaver;
     if (saver && saver->FTerminateOnMouseMove && !saver->FVerifyingPassword && saver->FForm->HandleAllocated()) {
@@ -409,7 +411,7 @@ LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lPa
     return result;
 }
 
-LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) noexcept {
     LRESULT result = CallNextHookEx(KeyboardHook.get(), code, wParam, lParam);
     TScreenSaver* saver = CurrentScreenSaver;
     if (saver && saver->FTerminateOnKeyDown && !saver->FVerifyingPassword && saver->FForm->HandleAllocated())

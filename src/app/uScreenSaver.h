@@ -81,8 +81,8 @@ private:
     void PreviewClosed();
     void ApplyShowMouseCursor();
 
-    static LRESULT CALLBACK MouseHookProc(int code, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK MouseHookProc(int code, WPARAM wParam, LPARAM lParam) noexcept;
+    static LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) noexcept;
 
     TTimer* FTimer = nullptr;
     TThreadTimer* FThreadTimer = nullptr;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "Callbacks.h"
 #include "Forms.h"
 
 namespace {
@@ -125,7 +126,7 @@ void TWinControl::CreateWnd() {
     }
     WNDCLASSW existing;
     if (!GetClassInfoW(instance, className.c_str(), &existing)) {
-        windowClass.lpfnWndProc = InitWndProc;
+        windowClass.lpfnWndProc = SystemCallback(InitWndProc);
         windowClass.hInstance = instance;
         windowClass.lpszClassName = className.c_str();
         windowClass.lpszMenuName = nullptr;
@@ -146,18 +147,18 @@ void TWinControl::DestroyHandle() {
     FHandle = nullptr;
 }
 
-LRESULT CALLBACK TWinControl::InitWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TWinControl::InitWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     if (msg == WM_NCCREATE) {
         auto* control = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         SetPropA(window, ObjectProperty, control);
         control->FHandle = window;
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StdWndProc));
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SystemCallback(StdWndProc)));
         return StdWndProc(window, msg, wParam, lParam);
     }
     return DefWindowProcW(window, msg, wParam, lParam);
 }
 
-LRESULT CALLBACK TWinControl::StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TWinControl::StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     TWinControl* control = ControlOf(window);
     if (!control) return DefWindowProcW(window, msg, wParam, lParam);
     TMessage message{msg, wParam, lParam, 0};

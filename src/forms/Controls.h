@@ -151,8 +151,8 @@ protected:
     // Lays out client-aligned children after the client area changed.
     void AlignControls();
     // Registers the window class (once) and binds the window to this object in WM_NCCREATE.
-    static LRESULT CALLBACK InitWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK InitWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+    static LRESULT CALLBACK StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
 
     // Notifications after the font or the caption changed, and after the mouse entered or left the window (the
     // leave also while the mouse is captured) and mouse buttons went down or up over it (x, y: client coordinates).

@@ -1,5 +1,6 @@
 #include "ExtCtrls.h"
 
+#include "Callbacks.h"
 #include "Forms.h"
 
 namespace {
@@ -10,7 +11,7 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
     if (!GetClassInfoA(instance, TimerWindowClass, &windowClass)) {
-        windowClass.lpfnWndProc = WndProc;
+        windowClass.lpfnWndProc = SystemCallback(WndProc);
         windowClass.hInstance = instance;
         windowClass.lpszClassName = TimerWindowClass;
         RegisterClassA(&windowClass);
@@ -42,7 +43,7 @@ void TTimer::UpdateTimer() {
     if (FEnabled && FInterval != 0) SetTimer(FWindow.get(), 1, FInterval, nullptr);
 }
 
-LRESULT CALLBACK TTimer::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TTimer::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     if (msg != WM_TIMER) return DefWindowProcA(window, msg, wParam, lParam);
     auto* timer = reinterpret_cast<TTimer*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     try {

@@ -22,7 +22,7 @@ public:
 
 private:
     void UpdateTimer();
-    static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
 
     UniqueHWnd FWindow;
     bool FEnabled = true;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "Callbacks.h"
 #include "Threads.h"
 
 TApplication* Application = nullptr;
@@ -194,12 +195,16 @@ struct TDisabledWindows {
     HWND Self;
 };
 
-BOOL CALLBACK DisableThreadWindow(HWND window, LPARAM data) {
+BOOL CALLBACK DisableThreadWindow(HWND window, LPARAM data) noexcept {
     auto* state = reinterpret_cast<TDisabledWindows*>(data);
-    if (window != state->Self && IsWindowVisible(window) && IsWindowEnabled(window)) {
-        EnableWindow(window, FALSE);
+    if (window == state->Self || !IsWindowVisible(window) || !IsWindowEnabled(window)) return TRUE;
+    try {
+        // Noted before it is disabled: a window that could not be noted would never be enabled again.
         state->Windows.push_back(window);
+    } catch (...) {
+        return FALSE;
     }
+    EnableWindow(window, FALSE);
     return TRUE;
 }
 } // namespace
@@ -207,7 +212,7 @@ BOOL CALLBACK DisableThreadWindow(HWND window, LPARAM data) {
 int TCustomForm::ShowModal() {
     TDisabledWindows disabled{{}, Handle()};
     // Every other window of this thread is disabled while the modal loop runs, as a modal dialog requires.
-    EnumThreadWindows(GetCurrentThreadId(), DisableThreadWindow, reinterpret_cast<LPARAM>(&disabled));
+    EnumThreadWindows(GetCurrentThreadId(), SystemCallback(DisableThreadWindow), reinterpret_cast<LPARAM>(&disabled));
 
     FModal = true;
     FModalResult = mrNone;
@@ -348,7 +353,7 @@ TApplication::TApplication() : TComponent(nullptr) {
     SetMainThread();
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = WndProc;
+    windowClass.lpfnWndProc = SystemCallback(WndProc);
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIcon(instance, MAKEINTRESOURCE(1));
     windowClass.lpszClassName = "TApplication";
@@ -445,7 +450,7 @@ void TApplication::Terminate() {
     PostQuitMessage(0);
 }
 
-void TApplication::HandleException(std::exception_ptr error) {
+void TApplication::HandleException(std::exception_ptr error) noexcept {
     if (!OnException) return;
     try {
         OnException(this, error);
@@ -454,9 +459,13 @@ void TApplication::HandleException(std::exception_ptr error) {
     }
 }
 
-LRESULT CALLBACK TApplication::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TApplication::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     if (msg == WM_NULL) {
-        CheckSynchronize();
+        try {
+            CheckSynchronize();
+        } catch (...) {
+            // The queue could not be read this time; the next wake-up or idle moment reads it again.
+        }
         return 0;
     }
     return DefWindowProcA(window, msg, wParam, lParam);

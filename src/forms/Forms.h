@@ -132,7 +132,7 @@ public:
     TIdleEvent OnIdle;
     // Called with an exception that reached a message handler; without a handler the exception is dropped.
     TExceptionEvent OnException;
-    void HandleException(std::exception_ptr error);
+    void HandleException(std::exception_ptr error) noexcept;
 
 private:
     friend class TCustomForm;
@@ -140,7 +140,7 @@ private:
     // Offers a key message to the form it is meant for, as a dialog would take it.
     static bool IsDialogKey(const MSG& msg);
     void Idle();
-    static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
 
     UniqueHWnd FHandle;
     TCustomForm* FMainForm = nullptr;

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
+#include "Callbacks.h"
 #include "Forms.h"
 
 namespace {
@@ -45,15 +47,15 @@ EOleError::EOleError(const std::string& message, HRESULT errorCode) : Exception(
 // dispatch identifier only.
 class TDispatchByIdOnly : public IDispatch {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
         if (count) *count = 0;
         return S_OK;
     }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override {
         if (info) *info = nullptr;
         return E_NOTIMPL;
     }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
 };
 
 // The container side the control talks to: client site, in-place site and frame, and ambient properties. Its
@@ -69,7 +71,7 @@ public:
     void Detach() { FControl = nullptr; }
 
     // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) noexcept override {
         if (!object) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_IOleClientSite)
             *object = static_cast<IOleClientSite*>(this);
@@ -88,37 +90,37 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return DoAddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return DoRelease(); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return DoAddRef(); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return DoRelease(); }
 
     // IOleClientSite
-    STDMETHODIMP SaveObject() override { return S_OK; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+    STDMETHODIMP SaveObject() noexcept override { return S_OK; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcept override {
         if (moniker) *moniker = nullptr;
         return E_NOTIMPL;
     }
-    STDMETHODIMP GetContainer(IOleContainer** container) override {
+    STDMETHODIMP GetContainer(IOleContainer** container) noexcept override {
         if (container) *container = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    STDMETHODIMP ShowObject() noexcept override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) noexcept override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() noexcept override { return E_NOTIMPL; }
 
     // IOleWindow, shared by the in-place site and the frame: the window the control lives in.
-    STDMETHODIMP GetWindow(HWND* window) override {
+    STDMETHODIMP GetWindow(HWND* window) noexcept override {
         if (!window) return E_POINTER;
-        *window = FControl ? FControl->ContainerWindow() : nullptr;
+        *window = Container();
         return *window ? S_OK : E_FAIL;
     }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { return E_NOTIMPL; }
 
     // IOleInPlaceSite
-    STDMETHODIMP CanInPlaceActivate() override { return FControl ? S_OK : S_FALSE; }
-    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
-    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP CanInPlaceActivate() noexcept override { return FControl ? S_OK : S_FALSE; }
+    STDMETHODIMP OnInPlaceActivate() noexcept override { return S_OK; }
+    STDMETHODIMP OnUIActivate() noexcept override { return S_OK; }
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
-                                  LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) override {
+                                  LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) noexcept override {
         if (!frame || !document || !position || !clip) return E_POINTER;
         *frame = static_cast<IOleInPlaceFrame*>(this);
         AddRef();
@@ -132,47 +134,47 @@ public:
         *clip = *position;
         if (frameInfo) {
             frameInfo->fMDIApp = FALSE;
-            frameInfo->hwndFrame = FControl ? FControl->ContainerWindow() : nullptr;
+            frameInfo->hwndFrame = Container();
             frameInfo->haccel = nullptr;
             frameInfo->cAccelEntries = 0;
         }
         return S_OK;
     }
-    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
-    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
-    STDMETHODIMP DiscardUndoState() override { return S_OK; }
-    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
-    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+    STDMETHODIMP Scroll(SIZE) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) noexcept override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() noexcept override { return S_OK; }
+    STDMETHODIMP DiscardUndoState() noexcept override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() noexcept override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) noexcept override { return S_OK; }
 
     // IOleInPlaceUIWindow and IOleInPlaceFrame: there are no menus or tool bars to share.
-    STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
-    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
-    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
-    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
-    STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
-    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
-    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
-    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+    STDMETHODIMP GetBorder(LPRECT) noexcept override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) noexcept override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) noexcept override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) noexcept override { return S_OK; }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) noexcept override { return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) noexcept override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) noexcept override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) noexcept override { return S_FALSE; }
 
     // IOleControlSite
-    STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
-    STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
-    STDMETHODIMP GetExtendedControl(IDispatch** dispatch) override {
+    STDMETHODIMP OnControlInfoChanged() noexcept override { return S_OK; }
+    STDMETHODIMP LockInPlaceActive(BOOL) noexcept override { return S_OK; }
+    STDMETHODIMP GetExtendedControl(IDispatch** dispatch) noexcept override {
         if (dispatch) *dispatch = nullptr;
         return E_NOTIMPL;
     }
-    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(LPMSG, DWORD) override { return S_FALSE; }
-    STDMETHODIMP OnFocus(BOOL) override { return S_OK; }
-    STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
+    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, DWORD) noexcept override { return S_FALSE; }
+    STDMETHODIMP OnFocus(BOOL) noexcept override { return S_OK; }
+    STDMETHODIMP ShowPropertyFrame() noexcept override { return E_NOTIMPL; }
 
     // IDispatch: the ambient properties. A control asks for a few; the ones that matter for a player that runs
     // unattended say "run, not design" and "no UI of our own".
     STDMETHODIMP Invoke(DISPID dispId, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
+                        UINT*) noexcept override {
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         VariantInit(result);
         switch (dispId) {
@@ -198,6 +200,15 @@ public:
     }
 
 private:
+    // The parent's window, which may have to be made first; null when it cannot be.
+    HWND Container() noexcept {
+        try {
+            return FControl ? FControl->ContainerWindow() : nullptr;
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
     TOleControl* FControl;
 };
 
@@ -207,7 +218,7 @@ public:
     TOleEventSink(TOleControl* control, const IID& eventsId) : FControl(control), FEventsId(eventsId) {}
     void Detach() { FControl = nullptr; }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) noexcept override {
         if (!object) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == FEventsId) {
             *object = static_cast<IDispatch*>(this);
@@ -217,10 +228,10 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return DoAddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return DoRelease(); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return DoAddRef(); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return DoRelease(); }
     STDMETHODIMP Invoke(DISPID dispId, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                        UINT*) override {
+                        UINT*) noexcept override {
         if (result) VariantInit(result);
         if (!FControl) return S_OK;
         DISPPARAMS none{};
@@ -239,6 +250,12 @@ private:
 };
 
 #pragma GCC diagnostic pop
+
+// The methods through which the control calls back into the program.
+static_assert(noexcept(std::declval<TOleControlSite&>().GetWindow(nullptr)));
+static_assert(noexcept(std::declval<TOleControlSite&>().GetWindowContext(nullptr, nullptr, nullptr, nullptr, nullptr)));
+static_assert(noexcept(std::declval<TOleControlSite&>().Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr)));
+static_assert(noexcept(std::declval<TOleEventSink&>().Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr)));
 
 TOleControl::TOleControl(TComponent* owner, const CLSID& classId, const IID& eventsId)
     : TWinControl(owner), FEventsId(eventsId) {
@@ -310,14 +327,14 @@ void TOleControl::CreateWnd() {
     // The control's window becomes this control's window: its messages pass through WindowProc first.
     FHandle = window;
     SetPropA(window, OleControlProperty, this);
-    FDefWndProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TOleControl::ControlWndProc)));
+    FDefWndProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SystemCallback(&TOleControl::ControlWndProc))));
     if (!FVisible) ShowWindow(window, SW_HIDE);
     for (TWinControl* child : FControls)
         child->HandleNeeded();
 }
 
-void TOleControl::Unsubclass() {
+void TOleControl::Unsubclass() noexcept {
     if (!FHandle) return;
     if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(FHandle, GWLP_WNDPROC)) == &TOleControl::ControlWndProc)
         SetWindowLongPtrA(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FDefWndProc));
@@ -327,7 +344,7 @@ void TOleControl::Unsubclass() {
     FHandle = nullptr;
 }
 
-LRESULT CALLBACK TOleControl::ControlWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TOleControl::ControlWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     auto* control = static_cast<TOleControl*>(GetPropA(window, OleControlProperty));
     if (!control) return DefWindowProcA(window, msg, wParam, lParam);
     if (msg == WM_NCDESTROY) {

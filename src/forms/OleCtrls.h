@@ -59,9 +59,9 @@ protected:
 private:
     friend class TOleControlSite;
     friend class TOleEventSink;
-    static LRESULT CALLBACK ControlWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ControlWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
     HWND ContainerWindow();
-    void Unsubclass();
+    void Unsubclass() noexcept;
 
     IID FEventsId;
     ComPtr<IOleObject> FOleObject;

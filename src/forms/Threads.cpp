@@ -3,6 +3,7 @@
 #include <deque>
 #include <mutex>
 
+#include "Callbacks.h"
 #include "Forms.h"
 
 namespace {
@@ -51,7 +52,8 @@ bool CheckSynchronize() {
 TThread::TThread(bool createSuspended) {
     SetMainThread();
     FSuspended = createSuspended;
-    FHandle.reset(CreateThread(nullptr, 0, ThreadProc, this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID));
+    FHandle.reset(
+        CreateThread(nullptr, 0, SystemCallback(ThreadProc), this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID));
     if (!FHandle) throw Exception("Thread creation error");
 }
 
@@ -64,7 +66,7 @@ TThread::~TThread() {
     }
 }
 
-DWORD WINAPI TThread::ThreadProc(LPVOID parameter) {
+DWORD WINAPI TThread::ThreadProc(LPVOID parameter) noexcept {
     auto* thread = static_cast<TThread*>(parameter);
     try {
         if (!thread->Terminated()) thread->Execute();

@@ -41,7 +41,7 @@ protected:
     void Synchronize(const std::function<void()>& method);
 
 private:
-    static DWORD WINAPI ThreadProc(LPVOID parameter);
+    static DWORD WINAPI ThreadProc(LPVOID parameter) noexcept;
 
     UniqueHandle FHandle;
     DWORD FThreadID = 0;

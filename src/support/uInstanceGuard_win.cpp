@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "forms/Callbacks.h"
+
 namespace {
 
 // The module's two variables, made on first use so that start-up code of other modules may already call in.
@@ -16,12 +18,15 @@ UniqueMutex& InstanceMutex() {
     return mutex;
 }
 
-BOOL CALLBACK CollectWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+BOOL CALLBACK CollectWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM data) noexcept {
     MONITORINFO info{};
     info.cbSize = sizeof(info);
-    if (GetMonitorInfoA(monitor, &info)) {
-        const RECT& work = info.rcWork;
+    if (!GetMonitorInfoA(monitor, &info)) return TRUE;
+    const RECT& work = info.rcWork;
+    try {
         reinterpret_cast<std::vector<TRect>*>(data)->push_back({work.left, work.top, work.right, work.bottom});
+    } catch (...) {
+        return FALSE; // the areas found so far are all there is room for
     }
     return TRUE;
 }
@@ -70,7 +75,7 @@ void SetControlTopMost(HWND control, unsigned extraFlags) {
 
 std::vector<TRect> MonitorWorkAreas() {
     std::vector<TRect> areas;
-    EnumDisplayMonitors(nullptr, nullptr, CollectWorkArea, reinterpret_cast<LPARAM>(&areas));
+    EnumDisplayMonitors(nullptr, nullptr, SystemCallback(CollectWorkArea), reinterpret_cast<LPARAM>(&areas));
     return areas;
 }
 

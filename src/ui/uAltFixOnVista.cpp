@@ -1,5 +1,6 @@
 #include "uAltFixOnVista.h"
 
+#include "forms/Callbacks.h"
 #include "forms/Forms.h"
 #include "forms/Handles.h"
 #include "support/uSysUtils.h"
@@ -17,7 +18,8 @@ bool IsVistaOrLater() {
 struct TAltFixHook {
     TAltFixHook() {
         if (IsVistaOrLater())
-            Hook.reset(SetWindowsHookExA(WH_CALLWNDPROC, AltFixCallWndHook, nullptr, GetCurrentThreadId()));
+            Hook.reset(
+                SetWindowsHookExA(WH_CALLWNDPROC, SystemCallback(AltFixCallWndHook), nullptr, GetCurrentThreadId()));
     }
     UniqueHHook Hook;
 } AltFix;
@@ -53,7 +55,7 @@ void InvalidateTree(TWinControl* control) {
     if (control->HandleAllocated()) InvalidateRect(control->Handle(), nullptr, TRUE);
 }
 
-LRESULT CALLBACK AltFixCallWndHook(int code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK AltFixCallWndHook(int code, WPARAM wParam, LPARAM lParam) noexcept {
     try {
         const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (code >= 0 && message && message->message == WM_UPDATEUISTATE && Application && OnThemesInEffect &&

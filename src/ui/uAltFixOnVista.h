@@ -21,7 +21,7 @@ bool AltFixHookInstalled();
 
 // The thread's WH_CALLWNDPROC hook: on WM_UPDATEUISTATE for an application form's own window, with visual styles
 // in effect, InvalidateTree on that form. Always passes the call on.
-LRESULT CALLBACK AltFixCallWndHook(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK AltFixCallWndHook(int code, WPARAM wParam, LPARAM lParam) noexcept;
 
 // Invalidates every windowed control below control, children before their parent, then control itself.
 void InvalidateTree(TWinControl* control);

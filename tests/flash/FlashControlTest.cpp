@@ -149,6 +149,37 @@ TEST_F(FlashControlTest, DestructionDeactivatesClosesAndReleasesTheControl) {
     SendMessageA(Form->Handle(), WM_SIZE, 0, 0);
 }
 
+// A parent whose window cannot be made.
+class TBrokenParent : public TWinControl {
+public:
+    using TWinControl::TWinControl;
+
+protected:
+    void CreateWnd() override { throw Exception("no window"); }
+};
+
+TEST_F(FlashControlTest, TheSiteAnswersTheControlWhenItsContainerCannotBeMade) {
+    auto* parent = new TBrokenParent(Form);
+    auto* flash = new TShockwaveFlash(Form);
+    flash->SetParent(parent);
+    ComPtr<IOleClientSite> site;
+    ASSERT_EQ(flash->OleObject()->GetClientSite(site.put()), S_OK);
+    ComPtr<IOleInPlaceSite> inPlace;
+    ASSERT_EQ(site->QueryInterface(IID_IOleInPlaceSite, inPlace.put_void()), S_OK);
+
+    HWND window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
+    EXPECT_EQ(window, nullptr);
+    ComPtr<IOleInPlaceFrame> frame;
+    ComPtr<IOleInPlaceUIWindow> document;
+    RECT position, clip;
+    OLEINPLACEFRAMEINFO info{};
+    info.cb = sizeof info;
+    info.hwndFrame = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(inPlace->GetWindowContext(frame.put(), document.put(), &position, &clip, &info), S_OK);
+    EXPECT_EQ(info.hwndFrame, nullptr);
+}
+
 TEST_F(FlashControlTest, WithoutARegisteredControlCreationRaises) {
     ASSERT_TRUE(UnregisterStandInPlayer());
     try {
