@@ -26,12 +26,6 @@ int32_t TStream::Seek(int32_t offset, TSeekOrigin origin) {
     return static_cast<int32_t>(result);
 }
 
-int64_t TStream::Seek64(int64_t offset, TSeekOrigin origin) {
-    if (offset > std::numeric_limits<int32_t>::max() || offset < std::numeric_limits<int32_t>::min())
-        throw ERangeError("Range check error");
-    return Seek(static_cast<int32_t>(offset), origin);
-}
-
 void TStream::ReadBuffer(void* buffer, int32_t count) {
     if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
 }

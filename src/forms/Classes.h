@@ -10,9 +10,8 @@
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
-// Virtual operations in the order derived streams rely on: size query, size change (32 and 64 bit),
-// read, write, 32-bit seek, 64-bit seek. A derived stream overrides at least one of the two seeks:
-// each default forwards to the other.
+// Virtual operations: size query, size change (32 and 64 bit), read, write, 32-bit seek, 64-bit seek. Every stream
+// implements the 64-bit seek; the 32-bit one forwards to it unless a stream replaces it too.
 class TStream {
 public:
     virtual ~TStream() = default;
@@ -24,9 +23,9 @@ public:
     // Returns the number of bytes moved; fewer than count only at the end of the data.
     virtual int32_t Read(void* buffer, int32_t count) = 0;
     virtual int32_t Write(const void* buffer, int32_t count) = 0;
+    // Raises ERangeError when the new position is outside the 32-bit range.
     virtual int32_t Seek(int32_t offset, TSeekOrigin origin);
-    // Offsets outside the 32-bit range raise ERangeError unless a derived stream handles them.
-    virtual int64_t Seek64(int64_t offset, TSeekOrigin origin);
+    virtual int64_t Seek64(int64_t offset, TSeekOrigin origin) = 0;
 
     int64_t Position() { return Seek64(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t position) { Seek64(position, TSeekOrigin::soBeginning); }

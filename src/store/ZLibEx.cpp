@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -222,6 +223,12 @@ int32_t TZDecompressionStream::Read(void* buffer, int32_t count) {
 
 int32_t TZDecompressionStream::Write(const void*, int32_t) {
     throw EZDecompressionError("Invalid ZStream operation!");
+}
+
+int64_t TZDecompressionStream::Seek64(int64_t offset, TSeekOrigin origin) {
+    if (offset > std::numeric_limits<int32_t>::max() || offset < std::numeric_limits<int32_t>::min())
+        throw ERangeError("Range check error");
+    return Seek(static_cast<int32_t>(offset), origin);
 }
 
 int32_t TZDecompressionStream::Seek(int32_t offset, TSeekOrigin origin) {

@@ -66,6 +66,8 @@ public:
     // Always raises EZDecompressionError "Invalid ZStream operation!".
     int32_t Write(const void* buffer, int32_t count) override;
     int32_t Seek(int32_t offset, TSeekOrigin origin) override;
+    // The 32-bit seek's; offsets outside the 32-bit range raise ERangeError.
+    int64_t Seek64(int64_t offset, TSeekOrigin origin) override;
 
 private:
     bool FStreamEnd = false;

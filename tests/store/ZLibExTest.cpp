@@ -274,6 +274,11 @@ TEST(TZDecompressionStream, SeeksForwardRewindsToZeroAndRefusesTheRest) {
     EXPECT_EQ(z.Seek(0, TSeekOrigin::soBeginning), 0);
     EXPECT_EQ(ReadAll(z, 333), data) << "rewinding inflates the same bytes again";
     EXPECT_EQ(z.Seek(0, TSeekOrigin::soEnd), static_cast<int32_t>(data.size()));
+    // The 64-bit seek is the 32-bit one for offsets it can hold.
+    EXPECT_EQ(z.Seek64(0, TSeekOrigin::soBeginning), 0);
+    EXPECT_EQ(z.Seek64(10, TSeekOrigin::soCurrent), 10);
+    EXPECT_THROW(z.Seek64(int64_t{1} << 32, TSeekOrigin::soCurrent), ERangeError);
+    EXPECT_EQ(z.Position(), 10);
 }
 
 TEST(TZDecompressionStream, SkippingPastTheEndRaisesReadError) {
