@@ -5,7 +5,6 @@
 
 #include "forms/ComObj.h"
 #include "forms/Forms.h"
-#include "support/uSysUtils.h"
 #include "support/uThreadTimer.h"
 #include "uMain.h"
 #include "uScreenSaver.h"
@@ -45,13 +44,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TComApartment apartment;
     try {
         InitApplication();
-        // The shell's deletion shows nothing, but it wants an owner window and the loop to run afterwards.
-        OnShellOwnerWindow = [] {
-            TCustomForm* form = Application->ActiveForm();
-            return form ? form->Handle() : Application->Handle();
-        };
-        OnProcessMessages = [] { Application->ProcessMessages(); };
-
         InitCommonControlsForDialog();
 
         Application->ShowMainForm = false;

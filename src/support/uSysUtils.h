@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,7 +81,9 @@ std::string GetVersionString(const std::string& fileName);
 UniqueHModule LoadSystemLibrary(const char* name);
 
 // Deletes a file or a whole folder tree through the shell, silently and past the recycle bin. False when the
-// path does not exist, is a drive or share root, or the shell reports failure.
+// path does not exist, is a drive or share root, or the shell reports failure. The operation belongs to the
+// application's active form, else to the application's window; afterwards the application's pending messages are
+// processed (without an application object: the thread's, leaving a quit request in place for the loop).
 bool DeleteWithShell(const std::string& path);
 
 // While it lives, the calling thread of a 32-bit process on 64-bit Windows sees the real system folder where the
@@ -104,9 +105,4 @@ private:
     bool FActive = false;
 };
 
-// Set by the forms layer once it exists: the window the shell's file operation belongs to (the active form's,
-// else the application's; null until set), and a pass over the application's pending messages (until set, a
-// plain PeekMessage loop over the thread's queue that leaves a WM_QUIT in place).
-extern std::function<HWND()> OnShellOwnerWindow;
-extern std::function<void()> OnProcessMessages;
 #endif

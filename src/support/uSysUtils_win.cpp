@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "forms/Forms.h"
 #include "forms/Handles.h"
 #include "uPathSafety.h"
 #include "uSysUtils.h"
@@ -68,10 +69,13 @@ void PeekPendingMessages() {
     }
 }
 
-} // namespace
+HWND ShellOwnerWindow() {
+    if (!Application) return nullptr;
+    TCustomForm* form = Application->ActiveForm();
+    return form ? form->Handle() : Application->Handle();
+}
 
-std::function<HWND()> OnShellOwnerWindow;
-std::function<void()> OnProcessMessages;
+} // namespace
 
 bool RegReadValue(HKEY root, const std::string& keyPath, const std::string& valueName, void* data, uint32_t& size) {
     HKEY opened = nullptr;
@@ -175,14 +179,14 @@ bool DeleteWithShell(const std::string& path) {
     std::string from = target;
     from.push_back('\0'); // the list's second NUL; c_str() supplies the first
     SHFILEOPSTRUCTA operation{};
-    operation.hwnd = OnShellOwnerWindow ? OnShellOwnerWindow() : nullptr;
+    operation.hwnd = ShellOwnerWindow();
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
     operation.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
     int result = SHFileOperationA(&operation);
 
-    if (OnProcessMessages)
-        OnProcessMessages();
+    if (Application)
+        Application->ProcessMessages();
     else
         PeekPendingMessages();
     return result == 0;

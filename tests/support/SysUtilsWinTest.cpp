@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "PEBuilder.h"
+#include "forms/Forms.h"
 #include "support/uSysUtils.h"
 
 namespace {
@@ -367,37 +368,39 @@ TEST(SupportDeleteWithShell, SingleFileLeavesItsNeighbours) {
     EXPECT_TRUE(Exists(dir.File("a.swf.keep")));
 }
 
+// A message waiting in the thread's queue, which a pass over pending messages would have taken.
+bool MarkerWaiting() {
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_APP + 9, WM_APP + 9, PM_REMOVE) != FALSE;
+}
+
 TEST(SupportDeleteWithShell, MissingPathsAndWildcards) {
     TTempDir dir;
     WriteFileBytes(dir.File("keep.txt"), {1});
-    int processed = 0;
-    OnProcessMessages = [&] { ++processed; };
-    EXPECT_FALSE(DeleteWithShell(dir.File("missing")));
-    EXPECT_FALSE(DeleteWithShell(dir.File("missing") + "\\"));
-    EXPECT_FALSE(DeleteWithShell(dir.File("*")));
-    EXPECT_FALSE(DeleteWithShell(""));
-    EXPECT_EQ(processed, 0) << "the shell is not called for a path that does not exist";
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // gives the thread its message queue
+    for (const std::string& path : {dir.File("missing"), dir.File("missing") + "\\", dir.File("*"), std::string()}) {
+        PostThreadMessageA(GetCurrentThreadId(), WM_APP + 9, 0, 0);
+        EXPECT_FALSE(DeleteWithShell(path)) << path;
+        EXPECT_TRUE(MarkerWaiting()) << path << ": the shell is not called for a path that does not exist";
+    }
     EXPECT_TRUE(Exists(dir.File("keep.txt")));
-    OnProcessMessages = nullptr;
 }
 
-TEST(SupportDeleteWithShell, HooksAreUsedWhenSet) {
+// With the application object, its own loop processes what is pending: a quit request reaches the application.
+TEST(SupportDeleteWithShell, TheApplicationProcessesThePendingMessages) {
     TTempDir dir;
     WriteFileBytes(dir.File("x"), {1});
-    int processed = 0, owners = 0;
-    OnProcessMessages = [&] { ++processed; };
-    OnShellOwnerWindow = [&]() -> HWND {
-        ++owners;
-        return nullptr;
-    };
+    InitApplication();
+    PostThreadMessageA(GetCurrentThreadId(), WM_APP + 9, 0, 0);
+    PostQuitMessage(0);
     EXPECT_TRUE(DeleteWithShell(dir.File("x")));
-    EXPECT_EQ(processed, 1);
-    EXPECT_EQ(owners, 1);
-    OnProcessMessages = nullptr;
-    OnShellOwnerWindow = nullptr;
+    EXPECT_FALSE(MarkerWaiting());
+    EXPECT_TRUE(Application->Terminated());
+    DoneApplication();
 }
 
-// Without the forms layer's hook, pending messages are dispatched but a quit request stays for the message loop.
+// Without an application object, pending messages are dispatched but a quit request stays for the message loop.
 TEST(SupportDeleteWithShell, DefaultMessagePassKeepsTheQuitMessage) {
     TTempDir dir;
     WriteFileBytes(dir.File("x"), {1});
