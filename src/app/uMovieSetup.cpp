@@ -79,7 +79,7 @@ TShockwaveFlashEx* CreateMovieControl(TfrmMain& form, TFSCommandEvent onFSComman
         if (form.Flash.VersionAtLeast("8.0")) control->DisableLocalSecurity();
     } catch (...) {
     }
-    control->FBlockedMessages = MovieBlockedMessages(form.ScreenSaver->Mode(), form.AllowRightClick);
+    control->SetBlockedMessages(MovieBlockedMessages(form.ScreenSaver->Mode(), form.AllowRightClick));
     control->SetParent(&form);
     return control;
 }
@@ -157,7 +157,7 @@ void TfrmMain::MovieFSCommand(const std::wstring& command, const std::wstring&) 
 void TfrmMain::ReleaseMovies() {
     try {
         for (TShockwaveFlashEx* control : MovieControls)
-            control->FClosing = true;
+            control->SetClosing(true);
         for (TShockwaveFlashEx* control : MovieControls) {
             Guarded([&] { control->Stop(); });
             Guarded([&] { control->StopPlay(); });

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "ShockwaveFlashObjects_TLB.h"
@@ -17,15 +18,24 @@ public:
     TShockwaveFlashEx(TComponent* owner, HWND mainWindow, bool preview, bool throttle);
     std::string ClassName() const override { return "TShockwaveFlashEx"; }
 
-    // Messages that never reach the control; filled by CreateMovieControl, unchanged afterwards.
+    // Messages that never reach the control; set by CreateMovieControl, unchanged afterwards.
+    const std::vector<uint32_t>& BlockedMessages() const { return FBlockedMessages; }
+    void SetBlockedMessages(std::vector<uint32_t> messages) { FBlockedMessages = std::move(messages); }
+    // Set by the main form's tear-down: from then on timer messages are dropped.
+    bool Closing() const { return FClosing; }
+    void SetClosing(bool value) { FClosing = value; }
+    HWND MainWindow() const { return FMainWindow; }
+    bool Preview() const { return FPreview; }
+    bool Throttle() const { return FThrottle; }
+
+protected:
+    void WndProc(TMessage& message) override;
+
+private:
     std::vector<uint32_t> FBlockedMessages;
     bool FThrottle = false;
     bool FPreview = false;
     HWND FMainWindow = nullptr;
     uint32_t FLastTimerTick = 0;
-    // Set by the main form's tear-down: from then on timer messages are dropped.
     bool FClosing = false;
-
-protected:
-    void WndProc(TMessage& message) override;
 };
