@@ -197,12 +197,8 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     FThreadTimer->SetPriority(TThreadPriority::tpHighest);
     FThreadTimer->UseSyncronize = false;
     FThreadTimer->UseMessage = false;
-    FThreadTimer->OnTimer = [](TObject* sender) {
-        auto* timer = static_cast<TThreadTimer*>(sender);
-        timer->SetEnabled(false);
-        HideApplicationWindow();
-        timer->SetEnabled(true);
-    };
+    // The worker keeps to the application's window as it is now: it never reads the application object.
+    FThreadTimer->OnTimer = HideWindowTick(Application ? Application->Handle() : nullptr);
     FThreadTimer->SetEnabled(FActive);
 
     // A single full-screen instance.

@@ -24,10 +24,15 @@ void TComponent::Loaded() {
     FComponentState &= ~csLoading;
 }
 
-void TComponent::BeforeDestruction() {
+void TComponent::Destroying() {
+    if (FComponentState & csDestroying) return;
     FComponentState |= csDestroying;
     for (TComponent* component : FComponents)
-        component->FComponentState |= csDestroying;
+        component->Destroying();
+}
+
+void TComponent::BeforeDestruction() {
+    Destroying();
     DestroyComponents();
 }
 

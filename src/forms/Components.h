@@ -40,7 +40,10 @@ public:
     virtual void Loaded();
 
 protected:
-    // Marks this and every owned component as being destroyed, then frees the owned ones, last first.
+    // Marks this component and everything it owns, at any depth, as being destroyed. A component whose state another
+    // thread reads learns here, at the moment its destruction begins, that it must stop.
+    virtual void Destroying();
+    // Destroying, then frees the owned components, last first.
     virtual void BeforeDestruction();
     void DestroyComponents();
     void SetLoading() { FComponentState |= csLoading; }

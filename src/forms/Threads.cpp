@@ -58,12 +58,15 @@ TThread::TThread(bool createSuspended) {
 }
 
 TThread::~TThread() {
-    // A thread that never ran is started only to end at once, so that its handle can be waited for and closed.
-    if (!FFinished && GetCurrentThreadId() != FThreadID) {
-        Terminate();
-        if (FSuspended) Resume();
-        WaitFor();
-    }
+    TerminateAndWait();
+}
+
+void TThread::TerminateAndWait() {
+    if (FFinished || GetCurrentThreadId() == FThreadID) return;
+    Terminate();
+    // A thread that never ran is started only to end at once (its thread function skips Execute).
+    if (FSuspended) Resume();
+    WaitFor();
 }
 
 DWORD WINAPI TThread::ThreadProc(LPVOID parameter) noexcept {

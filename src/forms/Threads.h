@@ -37,6 +37,11 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // Asks the thread to end and waits for it, starting it first if it never ran, so that it can be waited for.
+    // A derived thread calls this from its own destructor, while everything its Execute uses still exists: the
+    // base destructor waits only as a last resort, when the derived part is already gone. Harmless once the thread
+    // has ended; a thread that frees itself does not wait for itself.
+    void TerminateAndWait();
     // Runs method on the main thread and waits until it has run there; an exception it raises is raised here.
     void Synchronize(const std::function<void()>& method);
 

@@ -15,24 +15,20 @@ struct TThreadTimerExec::TShared {
     std::atomic<int> Interval{100};
     // The timer is gone: nobody may touch it again.
     std::atomic<bool> Detached{false};
+    // The application whose end the worker watches, taken when the timer was made; it outlives the timers it owns.
+    TApplication* App = nullptr;
 };
 
 namespace {
 
-// Lets the thread that waits for the worker keep serving it: a synchronised tick needs the main thread, and a
-// direct tick may send messages to this thread's windows (ShowWindow on the application window does).
-void ServeWhileWaiting(DWORD milliseconds) {
+// Lets the thread that waits for the worker keep serving it, and nothing more: a synchronised tick needs the main
+// thread, and a direct tick's handler may send a message to this thread's windows. The application's queue is left
+// alone, so that no message of a form that is being torn down is handled meanwhile.
+void ServeWorker(DWORD milliseconds) {
     MSG msg;
-    if (Application)
-        Application->ProcessMessages();
-    else
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // delivers sent messages, leaves posted ones queued
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // delivers sent messages, leaves posted ones queued
     CheckSynchronize();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, Application ? QS_ALLINPUT : QS_SENDMESSAGE);
-}
-
-bool ApplicationTerminated() {
-    return Application && Application->Terminated();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_SENDMESSAGE);
 }
 
 } // namespace
@@ -42,6 +38,10 @@ bool ApplicationTerminated() {
 TThreadTimerExec::TThreadTimerExec(TThreadTimer* timer, std::shared_ptr<TShared> shared)
     : TThread(true), FTimer(timer), FShared(std::move(shared)) {}
 
+TThreadTimerExec::~TThreadTimerExec() {
+    TerminateAndWait();
+}
+
 void TThreadTimerExec::Execute() {
     TShared& shared = *FShared;
     struct TRunningGuard {
@@ -50,7 +50,7 @@ void TThreadTimerExec::Execute() {
     } running{shared.Running};
     shared.Running = true;
 
-    while (!Terminated() && !TimerShutdown && !ApplicationTerminated()) {
+    while (!Terminated() && !TimerShutdown && !(shared.App && shared.App->Terminated())) {
         // The tick count, not the wall clock, so that a clock change neither stalls nor rushes the timer; the
         // unsigned difference stays right across its wrap-around.
         const DWORD start = GetTickCount();
@@ -76,7 +76,8 @@ void TThreadTimerExec::Execute() {
 
 TThreadTimer::TThreadTimer(TComponent* owner)
     : TComponent(owner), FOwnerWindow(dynamic_cast<TWinControl*>(owner)),
-      FShared(std::make_shared<TThreadTimerExec::TShared>()) {
+      FDesigning((ComponentState() & csDesigning) != 0), FShared(std::make_shared<TThreadTimerExec::TShared>()) {
+    FShared->App = Application;
     FWorker = std::make_unique<TThreadTimerExec>(this, FShared);
     FWorkerThreadID = FWorker->ThreadID();
     MessageNo = 768;
@@ -101,7 +102,7 @@ TThreadTimer::~TThreadTimer() {
     // FDestroying is set before FInTick is read, and the dispatch sets FInTick before it reads FDestroying: a tick
     // either sees the destruction and returns, or is seen here and waited for.
     while (FInTick)
-        ServeWhileWaiting(10);
+        ServeWorker(10);
     OnTimer = nullptr;
 
     FWorker->Terminate();
@@ -112,8 +113,13 @@ TThreadTimer::~TThreadTimer() {
         Sleep(50);
     }
     FOwnerWindow = nullptr;
-    // A worker that never ran is started only to end at once; the destructor waits for its thread function.
+    // A worker that never ran is started only to end at once; its destructor waits for its thread function.
     FWorker.reset();
+}
+
+void TThreadTimer::Destroying() {
+    FDestroying = true;
+    TComponent::Destroying();
 }
 
 bool TThreadTimer::Enabled() const {
@@ -163,7 +169,7 @@ void TThreadTimer::DispatchTick() {
         }
     } guard{this, shared};
 
-    if (FDestroying || (ComponentState() & (csDesigning | csDestroying))) return;
+    if (FDestroying || FDesigning) return;
     if (UseMessage) {
         // The window must already exist: a handle created here would belong to the worker thread.
         if (!FOwnerWindow || !FOwnerWindow->HandleAllocated()) return;
@@ -176,4 +182,13 @@ void TThreadTimer::DispatchTick() {
     }
     // A copy: the handler may replace OnTimer or destroy the timer while it runs.
     if (TNotifyEvent handler = OnTimer) handler(this);
+}
+
+TNotifyEvent HideWindowTick(HWND window) {
+    return [window](TObject* sender) {
+        auto* timer = static_cast<TThreadTimer*>(sender);
+        timer->SetEnabled(false);
+        if (window) ShowWindowAsync(window, SW_HIDE);
+        timer->SetEnabled(true);
+    };
 }

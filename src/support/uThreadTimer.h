@@ -19,6 +19,8 @@ class TThreadTimerExec : public TThread {
 public:
     struct TShared;
     TThreadTimerExec(TThreadTimer* timer, std::shared_ptr<TShared> shared);
+    // Stops the worker and waits for it while its state still exists (not when it frees itself).
+    ~TThreadTimerExec() override;
 
 protected:
     void Execute() override;
@@ -51,6 +53,10 @@ public:
     // The worker thread's identifier, valid from construction (the thread exists suspended until first enabled).
     unsigned long WorkerThreadID() const { return FWorkerThreadID; }
 
+protected:
+    // No tick is dispatched from the moment destruction begins, also when an owner begins it.
+    void Destroying() override;
+
 private:
     friend class TThreadTimerExec;
     // One tick, run by the worker or, synchronised, on the main thread for it: dropped while another runs, while
@@ -59,6 +65,8 @@ private:
     void DispatchTick();
 
     TWinControl* FOwnerWindow;
+    // Fixed at construction, so that the worker never reads the component state the main thread writes.
+    const bool FDesigning;
     std::unique_ptr<TThreadTimerExec> FWorker;
     unsigned long FWorkerThreadID = 0;
     std::shared_ptr<TThreadTimerExec::TShared> FShared;
@@ -67,3 +75,8 @@ private:
     // The thread running DispatchTick while FInTick is set, else 0: tells a destructor called from the tick.
     std::atomic<unsigned long> FTickThread{0};
 };
+
+// The worker tick that keeps a window hidden: the timer is disabled, the window hidden and the timer enabled
+// again. The hide is a request the window's own thread carries out, so that the worker never waits for that
+// thread, which may be waiting for the worker.
+TNotifyEvent HideWindowTick(HWND window);

@@ -104,6 +104,40 @@ protected:
     void Execute() override { CountingRan = true; }
 };
 
+// A thread that uses its own members until it is told to end. Its destructor stops it first, so that Execute never
+// sees the derived part gone.
+std::atomic<bool> DerivedGone{false};
+std::atomic<bool> EndedWhole{false};
+
+class TMemberThread : public TThread {
+public:
+    TMemberThread() : TThread(false) {}
+    ~TMemberThread() override {
+        TerminateAndWait();
+        DerivedGone = true;
+    }
+    std::atomic<int> Rounds{0};
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            ++Rounds;
+            Sleep(1);
+        }
+        Sleep(50); // still at work a little after being told to end
+        ++Rounds;
+        EndedWhole = !DerivedGone;
+    }
+};
+
+TEST(FormsThreads, TerminateAndWaitEndsExecuteBeforeTheDerivedDestructorGoesOn) {
+    auto* thread = new TMemberThread();
+    for (int i = 0; i < 1000 && thread->Rounds == 0; ++i)
+        Sleep(10);
+    delete thread;
+    EXPECT_TRUE(EndedWhole);
+}
+
 // A thread created suspended and destroyed unstarted never runs Execute, and its destruction does not hang.
 TEST(FormsThreads, AThreadNeverStartedNeverExecutes) {
     auto* thread = new TCountingThread();

@@ -177,18 +177,28 @@ TEST(ThreadTimer, DirectTicksComeFromOneWorkerEvenWhenEnabledTwice) {
         if (GetCurrentThreadId() != worker || sender != timer.get()) otherThread = true;
         ticks.Tick();
     };
+    // The third tick holds the worker until the main thread has disabled the timer, so that no tick can be past
+    // its enabled test when the disabling comes.
+    TTicks held;
+    UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    timer->OnTimer = [&, inner = timer->OnTimer](TObject* sender) {
+        inner(sender);
+        if (ticks.Count == 3) {
+            held.Tick();
+            WaitForSingleObject(release.get(), 10000);
+        }
+    };
     timer->SetEnabled(true);
     timer->SetEnabled(true);
     EXPECT_TRUE(timer->Enabled());
-    ASSERT_TRUE(ticks.WaitFor(3));
+    ASSERT_TRUE(held.WaitFor(1));
     EXPECT_FALSE(otherThread);
 
-    // One disabling undoes both enablings. A tick already past its enabled test may still land: let it.
+    // One disabling undoes both enablings.
     timer->SetEnabled(false);
-    LetRoundsPass(2);
-    const int stopped = ticks.Count;
+    SetEvent(release.get());
     LetRoundsPass(10);
-    EXPECT_EQ(ticks.Count, stopped);
+    EXPECT_EQ(ticks.Count, 3);
 }
 
 TEST(ThreadTimer, DisablingInsideOnTimerStopsTicksUntilEnabledAgain) {
@@ -209,21 +219,24 @@ TEST(ThreadTimer, DisablingInsideOnTimerStopsTicksUntilEnabledAgain) {
 }
 
 // The handler the screensaver component runs every 100 ms: disable, hide the application window, enable.
-TEST(ThreadTimer, HideHandlerKeepsTheApplicationWindowHidden) {
+TEST(ThreadTimer, HideHandlerKeepsTheApplicationWindowHiddenWithoutWaitingForIt) {
     TApplicationScope application;
     TTicks ticks;
     std::atomic<int> priority{-1000};
     TTimerPtr timer = NewTimer(nullptr, 100);
     timer->SetPriority(TThreadPriority::tpHighest);
-    timer->OnTimer = [&](TObject*) {
-        timer->SetEnabled(false);
-        ShowWindow(Application->Handle(), SW_HIDE);
-        timer->SetEnabled(true);
+    const TNotifyEvent hide = HideWindowTick(Application->Handle());
+    timer->OnTimer = [&](TObject* sender) {
+        hide(sender);
         priority = GetThreadPriority(GetCurrentThread());
         ticks.Tick();
     };
+    ShowWindow(Application->Handle(), SW_SHOWNOACTIVATE);
     timer->SetEnabled(true);
-    ASSERT_TRUE(ticks.WaitFor(1));
+    // Ticks go on while this thread handles no message at all: the worker never waits for the window's thread.
+    for (int i = 0; i < WaitRounds && ticks.Count < 3; ++i)
+        WaitForSingleObject(ticks.Event.get(), 10);
+    ASSERT_GE(ticks.Count, 3);
 
     // Twice is enough to see it kept up; each hide of a captioned window costs Wine without a window manager
     // about two seconds.
@@ -236,12 +249,9 @@ TEST(ThreadTimer, HideHandlerKeepsTheApplicationWindowHidden) {
         }
         EXPECT_FALSE(IsWindowVisible(Application->Handle())) << "round " << round;
     }
-    // The window may be seen hidden while the worker is still inside its hide call, before it enables again:
-    // serve it until it is back.
-    for (int i = 0; i < WaitRounds && !timer->Enabled(); ++i) {
-        Serve();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    // A tick may be between its disabling and its enabling when it is looked at.
+    for (int i = 0; i < WaitRounds && !timer->Enabled(); ++i)
+        Sleep(10);
     EXPECT_TRUE(timer->Enabled());
     EXPECT_EQ(priority, THREAD_PRIORITY_HIGHEST);
 }
@@ -377,6 +387,28 @@ TEST(ThreadTimer, DestructionWaitsForARunningTickAndServesIt) {
     EXPECT_EQ(finished, 1);
     EXPECT_EQ(ProbeReceived, 1);
     DestroyWindow(probe);
+}
+
+// Freed slowly, before the timer made before it: meanwhile the timer is already being destroyed with its owner.
+class TSlowPart : public TComponent {
+public:
+    using TComponent::TComponent;
+    ~TSlowPart() override { Sleep(300); }
+};
+
+TEST(ThreadTimer, NoTickReachesOnTimerOnceItsOwnersDestructionBegins) {
+    auto* owner = new TComponent(nullptr);
+    TTicks ticks;
+    auto* timer = new TThreadTimer(owner);
+    timer->SetInterval(10);
+    timer->OnTimer = [&ticks](TObject*) { ticks.Tick(); };
+    new TSlowPart(owner);
+    timer->SetEnabled(true);
+    ASSERT_TRUE(ticks.WaitFor(2));
+    const int before = ticks.Count;
+    owner->Free();
+    // A tick may have been past its checks when the destruction began; some thirty more had time to come.
+    EXPECT_LE(ticks.Count - before, 2);
 }
 
 class ThreadTimerSelfDestruction : public ::testing::TestWithParam<bool> {};
