@@ -22,14 +22,6 @@ namespace {
     throw std::runtime_error(call + " failed with error " + std::to_string(GetLastError()));
 }
 
-std::string ExeDirectory() {
-    char path[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) Fail("GetModuleFileNameA");
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/") + 1);
-}
-
 std::string Upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
     return text;
@@ -90,12 +82,6 @@ std::string SystemDirectory() {
     return folder;
 }
 
-int HarnessMonitors() {
-    char value[16] = {};
-    GetEnvironmentVariableA("MUTONE_MONITORS", value, sizeof value);
-    return std::atoi(value);
-}
-
 RECT VirtualScreen() {
     const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
     const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
@@ -106,15 +92,6 @@ std::vector<RECT> MonitorRects() {
     std::vector<RECT> monitors;
     EnumDisplayMonitors(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&monitors));
     return monitors;
-}
-
-bool EverVisibleUntilExit(const TChildProcess& process, const std::string& className, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    bool seen = false;
-    while (!seen && process.Running() && GetTickCount64() < deadline)
-        for (HWND window : ProcessWindows(process.Pid(), className))
-            seen = seen || IsWindowVisible(window);
-    return seen;
 }
 
 void PumpMessages() {
@@ -513,6 +490,18 @@ TUserRegistryValue::~TUserRegistryValue() {
         RegDeleteTreeA(HKEY_CURRENT_USER, FCreatedRoot.c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, FCreatedRoot.c_str());
     }
+}
+
+TShowRecorder::TShowRecorder() : FLibrary(LoadLibraryA(BuiltFile("e2e_show_recorder.dll").c_str())) {
+    const auto proc =
+        FLibrary ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(FLibrary, "ShowRecorderHook")))
+                 : nullptr;
+    if (proc) FHook = SetWindowsHookExA(WH_CALLWNDPROC, proc, FLibrary, 0);
+}
+
+TShowRecorder::~TShowRecorder() {
+    if (FHook) UnhookWindowsHookEx(FHook);
+    if (FLibrary) FreeLibrary(FLibrary);
 }
 
 std::vector<std::string> RecordLines(const std::string& path) {

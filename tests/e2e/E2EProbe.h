@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace e2e {
 
 // Every wait of the tests is bounded by this: long enough for a slow Wine start, short enough to fail fast.
@@ -19,10 +21,6 @@ inline constexpr DWORD ExitDeadlineMs = 10000;
 // How long a process that must stay up is watched after the input that must not end it has been handled.
 inline constexpr DWORD StaysUpMs = 400;
 
-// A path as one command-line argument (the test paths never contain quotes).
-inline std::string Quoted(const std::string& path) {
-    return "\"" + path + "\"";
-}
 std::string RectText(const RECT& rect);
 
 // The screensaver under test, as built (a Windows path).
@@ -30,8 +28,6 @@ std::string ScreenSaverPath();
 // A file built beside the test program.
 std::string BuiltFile(const std::string& name);
 std::string SystemDirectory();
-// The monitor layout the harness promises: 1 or 3.
-int HarnessMonitors();
 RECT VirtualScreen();
 std::vector<RECT> MonitorRects();
 
@@ -76,11 +72,6 @@ private:
     HANDLE FProcess = nullptr;
     DWORD FPid = 0;
 };
-
-// Polls the windows of a process until it ends (or the deadline passes): true when one of the class (any class
-// for an empty name) was ever seen visible. Wine reports no show events to a hook, so this looks without sleeping
-// between looks; a window shown and hidden again within one look would still be missed.
-bool EverVisibleUntilExit(const TChildProcess& process, const std::string& className, DWORD timeoutMs);
 
 // The command line the process was started with, read from its process parameters.
 std::wstring ProcessCommandLine(HANDLE process);
@@ -198,6 +189,22 @@ private:
 // Every file and folder under the temporary directory but those under except (a path without a trailing
 // backslash), to compare the directory before and after runs.
 std::set<std::string> TempTree(const std::string& except);
+
+// While it exists, every process that has MUTONE_E2E_SHOWN in its environment writes "shown <class>" to that file
+// for each top-level window it shows (a global hook, loaded into the processes): unlike looking at the windows, it
+// misses no window that is shown only briefly.
+class TShowRecorder {
+public:
+    TShowRecorder();
+    ~TShowRecorder();
+    TShowRecorder(const TShowRecorder&) = delete;
+    TShowRecorder& operator=(const TShowRecorder&) = delete;
+    explicit operator bool() const { return FHook != nullptr; }
+
+private:
+    HMODULE FLibrary = nullptr;
+    HHOOK FHook = nullptr;
+};
 
 // Lines of a record file written by the fake system libraries; empty when it does not exist.
 std::vector<std::string> RecordLines(const std::string& path);

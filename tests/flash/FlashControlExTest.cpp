@@ -138,7 +138,7 @@ TEST_F(CreateMovieControlTest, CreatesAParentedFilteredControlAndLiftsSecurityOn
     for (const char* dll : {"mutone_player10.dll", "mutone_player7.dll"}) {
         SCOPED_TRACE(dll);
         const bool recent = std::string(dll) == "mutone_player10.dll";
-        ASSERT_TRUE(RegisterStandInPlayer(TestDirectory() + dll));
+        ASSERT_TRUE(RegisterStandInPlayer(ExeDirectory() + dll));
         // What the movie set-up learns once per run, here for the player just registered.
         Main->Flash = AskFlashInstallation();
         DeleteFileA(RecordPath.c_str());

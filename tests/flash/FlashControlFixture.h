@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "forms/ComObj.h"
 #include "forms/Forms.h"
 #include "player/PlayerRegistration.h"
@@ -25,26 +26,10 @@ public:
     std::string ClassName() const override { return "TFlashTestForm"; }
 };
 
-inline std::string TestDirectory() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
-    return text.substr(0, text.find_last_of('\\') + 1);
-}
-
 inline std::string TempPath(const std::string& name) {
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
     return std::string(folder) + name + "." + std::to_string(GetCurrentProcessId());
-}
-
-// Runs the message loop until done holds or about ten seconds of idle waits went by.
-inline bool PumpUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) {
-        Application->ProcessMessages();
-        if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return done();
 }
 
 // Dispatches this thread's messages until `count` timer messages of `window` have gone through the loop.
@@ -73,7 +58,7 @@ protected:
         SetEnvironmentVariableA("MUTONE_PLAYER_RECORD", RecordPath.c_str());
         SetEnvironmentVariableA("MUTONE_PLAYER_TRIGGER", TriggerPath.c_str());
         SetEnvironmentVariableA("MUTONE_PLAYER_FAIL", nullptr);
-        ASSERT_TRUE(RegisterStandInPlayer(TestDirectory() + "mutone_player10.dll"));
+        ASSERT_TRUE(RegisterStandInPlayer(ExeDirectory() + "mutone_player10.dll"));
         Form = new TTestForm(Application);
         Form->EndCreate();
         Form->Show();

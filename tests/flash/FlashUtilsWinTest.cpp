@@ -4,6 +4,7 @@
 
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
+#include "TestSupport.h"
 #include "flash/uFlashIds.h"
 #include "flash/uFlashUtils.h"
 #include "forms/ComObj.h"
@@ -13,13 +14,6 @@ namespace {
 
 // What HKEY_CLASSES_ROOT\CLSID\{...} reads on Wine.
 const std::string kClassKey = std::string("Software\\Classes\\CLSID\\") + FlashClassIdText;
-
-std::string ModuleFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string result(path, length);
-    return result.substr(0, result.rfind('\\') + 1);
-}
 
 bool ControlRegistered() {
     HKEY key;
@@ -61,12 +55,12 @@ TEST_F(FlashInstallation, NothingRegistered) {
 }
 
 TEST_F(FlashInstallation, VersionOfTheRegisteredServerFile) {
-    RegisterServer(ModuleFolder() + "support_versioned.dll");
+    RegisterServer(ExeDirectory() + "support_versioned.dll");
     EXPECT_EQ(GetInstalledFlashVersion(), "10.0.12.36");
     // The file is no COM server: a registered version that would pass does not make the control available.
     EXPECT_FALSE(IsFlashVersionAtLeast("8.0"));
 
-    RegisterServer(ModuleFolder() + "no-such-server.dll");
+    RegisterServer(ExeDirectory() + "no-such-server.dll");
     EXPECT_EQ(GetInstalledFlashVersion(), "0.0.0.0");
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -76,7 +70,7 @@ TEST_F(FlashInstallation, VersionOfTheRegisteredServerFile) {
 
 // The stand-in player is a creatable control with a version of its own: the gate's passing side.
 TEST_F(FlashInstallation, CreatableControlOfVersion10) {
-    ASSERT_TRUE(RegisterStandInPlayer(ModuleFolder() + "versioncheck_player10.dll"));
+    ASSERT_TRUE(RegisterStandInPlayer(ExeDirectory() + "versioncheck_player10.dll"));
     EXPECT_TRUE(IsFlashControlAvailable());
     EXPECT_EQ(GetInstalledFlashVersion(), "10.0.12.36");
     EXPECT_TRUE(IsFlashVersionAtLeast("8.0"));
@@ -85,7 +79,7 @@ TEST_F(FlashInstallation, CreatableControlOfVersion10) {
 }
 
 TEST_F(FlashInstallation, CreatableControlOfVersion7) {
-    ASSERT_TRUE(RegisterStandInPlayer(ModuleFolder() + "versioncheck_player7.dll"));
+    ASSERT_TRUE(RegisterStandInPlayer(ExeDirectory() + "versioncheck_player7.dll"));
     EXPECT_TRUE(IsFlashVersionAtLeast("0.0.0.0"));
     EXPECT_FALSE(IsFlashVersionAtLeast("8.0"));
 }

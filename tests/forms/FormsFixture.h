@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "TestSupport.h"
 #include "forms/Forms.h"
 
 class FormsTest : public ::testing::Test {
@@ -37,13 +38,4 @@ template <class TFormClass> TFormClass* NewForm() {
     auto* form = new TFormClass(Application);
     form->EndCreate();
     return form;
-}
-
-// Runs the loop until `done` holds or about ten seconds of idle waits went by.
-inline bool PumpUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) {
-        Application->ProcessMessages();
-        if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return done();
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "forms/Forms.h"
 #include "support/uInstanceGuard.h"
 
@@ -202,11 +203,6 @@ std::vector<TRect> EnumeratedWorkAreas() {
     return areas;
 }
 
-int ExpectedMonitors() {
-    const char* value = std::getenv("MUTONE_MONITORS");
-    return value ? std::atoi(value) : 0;
-}
-
 TEST(SupportPlacementWin, FitToSmallestWorkAreaOfThisDesktop) {
     std::vector<TRect> areas = EnumeratedWorkAreas();
     ASSERT_FALSE(areas.empty());
@@ -227,7 +223,7 @@ TEST(SupportPlacementWin, FitToSmallestWorkAreaOfThisDesktop) {
 }
 
 TEST(SupportPlacementWin, ThreeMonitorDesktop) {
-    if (ExpectedMonitors() != 3) GTEST_SKIP() << "needs the three-monitor desktop (MUTONE_MONITORS=3)";
+    if (HarnessMonitors() != 3) GTEST_SKIP() << "needs the three-monitor desktop (MUTONE_MONITORS=3)";
     std::vector<TRect> areas = MonitorWorkAreas();
     ASSERT_EQ(areas.size(), 3u);
     std::sort(areas.begin(), areas.end(), [](const TRect& a, const TRect& b) { return a.Left < b.Left; });
@@ -240,14 +236,27 @@ TEST(SupportPlacementWin, ThreeMonitorDesktop) {
     EXPECT_EQ(height, 561);
 }
 
+// A 301 x 201 window centred on each monitor of the harness's layouts, worked out by hand (halves cut toward 0).
 TEST(SupportPlacementWin, CenterInRectOnEveryMonitor) {
-    for (const TRect& area : EnumeratedWorkAreas()) {
+    struct TRow {
+        TRect Area;
+        POINT Origin;
+    };
+    const std::vector<TRow> rows = HarnessMonitors() == 3 ? std::vector<TRow>{{{-1024, 0, 0, 768}, {-663, 283}},
+                                                                              {{0, 0, 800, 600}, {249, 199}},
+                                                                              {{800, 0, 2080, 1024}, {1289, 411}}}
+                                                          : std::vector<TRow>{{{0, 0, 1024, 768}, {361, 283}}};
+    std::vector<TRect> areas = EnumeratedWorkAreas();
+    ASSERT_EQ(areas.size(), rows.size());
+    std::sort(areas.begin(), areas.end(), [](const TRect& a, const TRect& b) { return a.Left < b.Left; });
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(areas[i], rows[i].Area);
         TWindow window(5, 5, 301, 201);
         ASSERT_TRUE(window.Handle);
-        CenterInRect(window.Handle, area);
-        RECT rect = window.Rect();
-        EXPECT_EQ(rect.left, area.Left + (area.Width() - 301) / 2);
-        EXPECT_EQ(rect.top, area.Top + (area.Height() - 201) / 2);
+        CenterInRect(window.Handle, areas[i]);
+        const RECT rect = window.Rect();
+        EXPECT_EQ(rect.left, rows[i].Origin.x) << i;
+        EXPECT_EQ(rect.top, rows[i].Origin.y) << i;
         EXPECT_EQ(rect.right - rect.left, 301);
         EXPECT_EQ(rect.bottom - rect.top, 201);
     }

@@ -6,9 +6,9 @@
 
 #include <string>
 
+#include "TestSupport.h"
 #include "forms/Forms.h"
 #include "ui/uAltFixOnVista.h"
-#include "win/WinProcess.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "ui/uBrowser.h"
-#include "win/WinProcess.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "PEBuilder.h"
-#include "WinProcess.h"
+#include "TestSupport.h"
 #include "store/uPEUtils.h"
 
 namespace {

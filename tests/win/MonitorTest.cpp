@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "WinProcess.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -33,12 +33,6 @@ std::vector<TMonitor> EnumMonitors() {
     std::vector<TMonitor> monitors;
     EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
     return monitors;
-}
-
-int HarnessMonitors() {
-    char value[16] = {};
-    GetEnvironmentVariableA("MUTONE_MONITORS", value, sizeof value);
-    return std::atoi(value);
 }
 
 std::string Text(const RECT& r) {

@@ -9,7 +9,7 @@
 #include <zlib.h>
 
 #include "PEBuilder.h"
-#include "WinProcess.h"
+#include "TestSupport.h"
 #include "store/uExeAdder.h"
 
 namespace {

@@ -1,7 +1,9 @@
-// Runs Windows programs from tests and captures what they print.
+// What the Windows test programs share: their own folder, the monitor layout the harness promises, programs run
+// with their output captured, and a message pump that waits for a condition.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct TProcessResult {
@@ -20,3 +22,10 @@ std::string ExeDirectory();
 inline std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
+
+// The monitor layout scripts/wine-env.sh promises (MUTONE_MONITORS): 1 or 3; 0 outside the harness.
+int HarnessMonitors();
+
+// Runs the application's message loop until done holds or about ten seconds of idle waits went by; done's last
+// answer.
+bool PumpUntil(const std::function<bool()>& done);

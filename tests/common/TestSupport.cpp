@@ -1,31 +1,14 @@
-#include "WinProcess.h"
+#include "TestSupport.h"
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
+#include "forms/Forms.h"
+#include "forms/Handles.h"
+
 namespace {
-
-class TOwnedHandle {
-public:
-    TOwnedHandle() = default;
-    explicit TOwnedHandle(HANDLE handle) : FHandle(handle) {}
-    TOwnedHandle(const TOwnedHandle&) = delete;
-    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
-    ~TOwnedHandle() { reset(); }
-    HANDLE get() const { return FHandle; }
-    HANDLE* put() {
-        reset();
-        return &FHandle;
-    }
-    void reset() {
-        if (FHandle && FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-        FHandle = nullptr;
-    }
-
-private:
-    HANDLE FHandle = nullptr;
-};
 
 [[noreturn]] void Fail(const char* call) {
     throw std::runtime_error(std::string(call) + " failed with error " + std::to_string(GetLastError()));
@@ -35,8 +18,9 @@ private:
 
 TProcessResult RunAndCapture(const std::string& commandLine) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    TOwnedHandle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) Fail("CreatePipe");
+    HANDLE rawRead = nullptr, rawWrite = nullptr;
+    if (!CreatePipe(&rawRead, &rawWrite, &inheritable, 0)) Fail("CreatePipe");
+    UniqueHandle readEnd(rawRead), writeEnd(rawWrite);
     // Only the write end goes to the child; an inherited read end would keep the pipe from ever reporting EOF.
     if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) Fail("SetHandleInformation");
 
@@ -50,7 +34,7 @@ TProcessResult RunAndCapture(const std::string& commandLine) {
     std::string mutableLine = commandLine; // CreateProcessA may write into its command line
     if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
         Fail("CreateProcessA");
-    TOwnedHandle process(info.hProcess), thread(info.hThread);
+    UniqueHandle process(info.hProcess), thread(info.hThread);
     writeEnd.reset();
 
     TProcessResult result;
@@ -71,4 +55,17 @@ std::string ExeDirectory() {
     if (length == 0 || length >= sizeof path) Fail("GetModuleFileNameA");
     std::string directory(path, length);
     return directory.substr(0, directory.find_last_of("\\/") + 1);
+}
+
+int HarnessMonitors() {
+    const char* value = std::getenv("MUTONE_MONITORS");
+    return value ? std::atoi(value) : 0;
+}
+
+bool PumpUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        Application->ProcessMessages();
+        if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return done();
 }
