@@ -49,11 +49,10 @@ bool CheckSynchronize() {
     }
 }
 
-TThread::TThread(bool createSuspended) {
+TThread::TThread() {
     SetMainThread();
-    FSuspended = createSuspended;
-    FHandle.reset(
-        CreateThread(nullptr, 0, SystemCallback(ThreadProc), this, createSuspended ? CREATE_SUSPENDED : 0, &FThreadID));
+    FSuspended = true;
+    FHandle.reset(CreateThread(nullptr, 0, SystemCallback(ThreadProc), this, CREATE_SUSPENDED, &FThreadID));
     if (!FHandle) throw Exception("Thread creation error");
 }
 

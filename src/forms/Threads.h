@@ -13,7 +13,9 @@ enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHi
 
 class TThread {
 public:
-    explicit TThread(bool createSuspended);
+    // The thread is made suspended and runs Execute only once Resume is called. A thread started by this constructor
+    // could reach Execute while the derived object is still being made, and call it through the base's table.
+    TThread();
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;

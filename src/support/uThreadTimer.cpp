@@ -36,7 +36,7 @@ void ServeWorker(DWORD milliseconds) {
 // --- TThreadTimerExec ---
 
 TThreadTimerExec::TThreadTimerExec(TThreadTimer* timer, std::shared_ptr<TShared> shared)
-    : TThread(true), FTimer(timer), FShared(std::move(shared)) {}
+    : FTimer(timer), FShared(std::move(shared)) {}
 
 TThreadTimerExec::~TThreadTimerExec() {
     TerminateAndWait();

@@ -15,7 +15,7 @@ namespace {
 
 class TSyncThread : public TThread {
 public:
-    TSyncThread() : TThread(true) {}
+    TSyncThread() = default;
     std::atomic<DWORD> ExecutedOn{0};
     DWORD SynchronisedOn = 0;
     std::string Caught;
@@ -76,7 +76,7 @@ TEST(FormsThreads, TheApplicationThreadIsTheMainThread) {
 
 class TFailingThread : public TThread {
 public:
-    TFailingThread() : TThread(false) {}
+    TFailingThread() { Resume(); }
 
 protected:
     void Execute() override { throw Exception("execute failed"); }
@@ -98,7 +98,7 @@ std::atomic<bool> CountingRan{false};
 
 class TCountingThread : public TThread {
 public:
-    TCountingThread() : TThread(true) {}
+    TCountingThread() = default;
 
 protected:
     void Execute() override { CountingRan = true; }
@@ -111,7 +111,7 @@ std::atomic<bool> EndedWhole{false};
 
 class TMemberThread : public TThread {
 public:
-    TMemberThread() : TThread(false) {}
+    TMemberThread() { Resume(); }
     ~TMemberThread() override {
         TerminateAndWait();
         DerivedGone = true;
