@@ -1,19 +1,21 @@
 // Peak memory of the screensaver's load under Wine, by the size of its movie: each screensaver is started with /s
-// as Windows starts it, and once the stand-in player holds the movie, the peak working set of the run-mode copy
+// as Windows starts it, and once the stand-in player holds the movie, the peak resident set of the run-mode copy
 // is read from outside; then the movie's "quit" ends it, so that it cleans up after itself.
 //
-//   bench_load_memory.exe CACHE_FOLDER [ROUNDS] [SIZES_MIB...]     (defaults: 3 rounds, 1 64 512)
+//   bench_load_memory.exe [--runtime SCR] CACHE_FOLDER [ROUNDS] [SIZES_MIB...]   (defaults: 3 rounds, 1 64 512)
 //
 // The screensavers are built into CACHE_FOLDER once (the 512 MiB movie at 3:1 takes a minute and more to deflate)
 // and used again by later runs. Sizes run interleaved, one run after another: 1, 64, 512, 1, 64, 512, ...
+// --runtime packs another build of the screensaver (an older one, to compare) instead of this build's.
 #include <windows.h>
-
-#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,15 +72,19 @@ private:
     int64_t FPosition = 0;
 };
 
+std::string Runtime;
+std::string RuntimeTag;
+
 std::string Packed(const std::string& folder, int mib, size_t caseIndex) {
-    const std::string path = folder + "\\load-" + std::to_string(mib) + "-" + std::to_string(caseIndex) + ".scr";
+    const std::string path =
+        folder + "\\load-" + RuntimeTag + std::to_string(mib) + "-" + std::to_string(caseIndex) + ".scr";
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
     std::printf("building %s ...\n", path.c_str());
     std::fflush(stdout);
     const std::string partial = path + ".partial";
     {
         TFileStream out(partial, TFileMode::fmCreate);
-        TFileStream runtime(ScreenSaverPath(), TFileMode::fmOpenRead);
+        TFileStream runtime(Runtime, TFileMode::fmOpenRead);
         const int64_t runtimeSize = runtime.GetSize();
         out.CopyFrom(runtime, runtimeSize);
         TStoreWriter writer(out, 0x2B, runtimeSize);
@@ -103,6 +109,34 @@ struct TRun {
     double Seconds = 0; // from the start to the movie in the player's hands
 };
 
+std::string FileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Wine's process memory counters do not follow the process (they keep their first values), so the peak is read
+// where Linux keeps it: VmHWM, the peak resident set, through Wine's drive for the root folder. Wine gives each
+// Windows process a Linux command line of its own Windows one: the processes of a screensaver are found by its
+// file name (the starter and the copy it starts; the copy that loads is the larger).
+double PeakResidentMiB(const std::string& screenSaver) {
+    const std::string name = screenSaver.substr(screenSaver.find_last_of("\\/") + 1);
+    double peak = 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA("Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) Fail("FindFirstFileA(Z:\\proc)");
+    do {
+        const std::string pid = entry.cFileName;
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
+        if (FileText("Z:\\proc\\" + pid + "\\cmdline").find(name) == std::string::npos) continue;
+        const std::string status = FileText("Z:\\proc\\" + pid + "\\status");
+        const size_t at = status.find("VmHWM:");
+        if (at != std::string::npos) peak = std::max(peak, std::atof(status.c_str() + at + 6) / 1024);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    if (peak == 0) Fail("no process of " + name + " in /proc");
+    return peak;
+}
+
 TRun RunOnce(const std::string& screenSaver, const std::string& scratch) {
     const std::string record = scratch + "\\player.txt", trigger = scratch + "\\trigger.txt";
     DeleteFileA(record.c_str());
@@ -117,10 +151,7 @@ TRun RunOnce(const std::string& screenSaver, const std::string& scratch) {
     run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     TChildProcess runner = RunModeCopy(starter);
     if (!runner) Fail("no run-mode copy");
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(runner.Handle(), &counters, sizeof counters)) Fail("GetProcessMemoryInfo");
-    run.PeakMiB = static_cast<double>(counters.PeakWorkingSetSize) / (1 << 20);
+    run.PeakMiB = PeakResidentMiB(screenSaver);
 
     const std::string staged = trigger + ".new";
     {
@@ -140,8 +171,15 @@ double Median(std::vector<double> values) {
 } // namespace
 
 int main(int argc, char** argv) {
+    Runtime = ScreenSaverPath();
+    if (argc > 2 && std::string(argv[1]) == "--runtime") {
+        Runtime = argv[2];
+        RuntimeTag = std::to_string(std::hash<std::string>()(Runtime) % 100000) + "-";
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_load_memory CACHE_FOLDER [ROUNDS] [SIZES_MIB...]\n");
+        std::fprintf(stderr, "usage: bench_load_memory [--runtime SCR] CACHE_FOLDER [ROUNDS] [SIZES_MIB...]\n");
         return 2;
     }
     const std::string folder = argv[1];
