@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -25,6 +24,7 @@
 #include "PlayerRegistration.h"
 #include "app/uContentKeys.h"
 #include "forms/FileStream.h"
+#include "forms/Handles.h"
 #include "store/uExeAdder.h"
 #include "support/uSysUtils.h"
 
@@ -53,10 +53,11 @@ public:
         const auto n = static_cast<int32_t>(std::clamp<int64_t>(FSize - FPosition, 0, count));
         auto* out = static_cast<uint8_t*>(buffer);
         FGenerator.Fill(out, static_cast<size_t>(n));
-        for (int32_t i = 0; i < n && FPosition + i < 8; ++i) // "FWS", version 10, the length
-            out[i] = FPosition + i < 4
-                         ? static_cast<uint8_t>("FWS\x0A"[FPosition + i])
-                         : static_cast<uint8_t>(static_cast<uint64_t>(FSize) >> (8 * (FPosition + i - 4)));
+        static constexpr uint8_t Signature[4] = {'F', 'W', 'S', 10}; // an uncompressed movie of version 10
+        for (int32_t i = 0; i < n && FPosition + i < 8; ++i) {
+            const int64_t at = FPosition + i;
+            out[i] = at < 4 ? Signature[at] : static_cast<uint8_t>(static_cast<uint64_t>(FSize) >> (8 * (at - 4)));
+        }
         FPosition += n;
         return n;
     }
@@ -74,6 +75,17 @@ private:
 
 std::string Runtime;
 std::string RuntimeTag;
+
+// The packed screensavers are kept per build of the runtime, told apart by its size and the time it was written.
+std::string TagOf(const std::string& runtime) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(runtime.c_str(), GetFileExInfoStandard, &data)) Fail("GetFileAttributesExA");
+    const uint64_t written = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "%lx-%llx-", static_cast<unsigned long>(data.nFileSizeLow),
+                  static_cast<unsigned long long>(written));
+    return tag;
+}
 
 std::string Packed(const std::string& folder, int mib, size_t caseIndex) {
     const std::string path =
@@ -122,8 +134,8 @@ double PeakResidentMiB(const std::string& screenSaver) {
     const std::string name = screenSaver.substr(screenSaver.find_last_of("\\/") + 1);
     double peak = 0;
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA("Z:\\proc\\*", &entry);
-    if (find == INVALID_HANDLE_VALUE) Fail("FindFirstFileA(Z:\\proc)");
+    UniqueFindHandle find(FindFirstFileA("Z:\\proc\\*", &entry));
+    if (!find) Fail("FindFirstFileA(Z:\\proc)");
     do {
         const std::string pid = entry.cFileName;
         if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
@@ -131,8 +143,7 @@ double PeakResidentMiB(const std::string& screenSaver) {
         const std::string status = FileText("Z:\\proc\\" + pid + "\\status");
         const size_t at = status.find("VmHWM:");
         if (at != std::string::npos) peak = std::max(peak, std::atof(status.c_str() + at + 6) / 1024);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &entry));
     if (peak == 0) Fail("no process of " + name + " in /proc");
     return peak;
 }
@@ -174,7 +185,6 @@ int main(int argc, char** argv) {
     Runtime = ScreenSaverPath();
     if (argc > 2 && std::string(argv[1]) == "--runtime") {
         Runtime = argv[2];
-        RuntimeTag = std::to_string(std::hash<std::string>()(Runtime) % 100000) + "-";
         argc -= 2;
         argv += 2;
     }
@@ -182,6 +192,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_load_memory [--runtime SCR] CACHE_FOLDER [ROUNDS] [SIZES_MIB...]\n");
         return 2;
     }
+    RuntimeTag = TagOf(Runtime);
     const std::string folder = argv[1];
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     std::vector<int> sizes;
