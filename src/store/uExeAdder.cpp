@@ -53,6 +53,8 @@ void PutInt64(TStream& out, int64_t value) {
 }
 
 constexpr int32_t WriterChunk = 64 * 1024;
+// BodyLength (an Int64) and the magic, behind the last record.
+constexpr int64_t StoreTrailerSize = 8 + 4;
 
 // Owns one deflate state.
 class TDeflater {
@@ -245,7 +247,7 @@ void TStoreWriter::AddItem(const std::string& name, TStream& source, bool compre
 
 void TStoreWriter::Record(const std::string& name, bool compress, int64_t maxInflated,
                           const std::function<int32_t(uint8_t*, int32_t)>& read) {
-    if (name.size() > static_cast<size_t>(INT32_MAX)) throw EWriteError("Item name too long");
+    if (name.size() > static_cast<size_t>(INT32_MAX)) throw EStoreLimitError("Item name too long");
     PutInt32(FOut, static_cast<int32_t>(name.size()));
     std::string scrambled = name;
     for (char& c : scrambled)
@@ -258,9 +260,13 @@ void TStoreWriter::Record(const std::string& name, bool compress, int64_t maxInf
 
     int64_t taken = 0;
     int64_t stored = 0;
+    // TotalSize is an Int32 (see Finish): the item that would carry the file past it is refused as it crosses,
+    // rather than the whole store once it has been written.
+    const int64_t payloadAt = FImageSize + (FOut.Position() - FStart);
     const auto put = [&](const uint8_t* bytes, int32_t count) {
         stored += count;
-        if (stored > INT32_MAX) throw EWriteError("Item \"" + name + "\" is too large for the content store");
+        if (payloadAt + stored > INT32_MAX - StoreTrailerSize)
+            throw EStoreLimitError("Item \"" + name + "\" would make the screensaver larger than 2 GiB");
         FOut.WriteBuffer(bytes, count);
     };
     if (!compress) {
@@ -275,7 +281,7 @@ void TStoreWriter::Record(const std::string& name, bool compress, int64_t maxInf
             taken += n;
             // Its reader refuses to inflate more than this; such an item could never be read back.
             if (taken > maxInflated)
-                throw EWriteError("Item \"" + name + "\" is larger than the screensaver can inflate");
+                throw EStoreLimitError("Item \"" + name + "\" is larger than the screensaver can inflate");
             flush = n > 0 ? Z_NO_FLUSH : Z_FINISH;
             z.next_in = FIn.data();
             z.avail_in = static_cast<uInt>(n);
@@ -304,7 +310,7 @@ int64_t TStoreWriter::Finish() {
     FOut.WriteBuffer(StoreMagic, 4);
     const int64_t storeSize = FOut.Position() - FStart;
     // TotalSize is an Int32: a larger file could not be measured on the fallback path.
-    if (FImageSize + storeSize > INT32_MAX) throw EWriteError("The screensaver would be larger than 2 GiB");
+    if (FImageSize + storeSize > INT32_MAX) throw EStoreLimitError("The screensaver would be larger than 2 GiB");
     PutInt32At(FStart, static_cast<int32_t>(FImageSize + storeSize));
     PutInt32At(FStart + 9, FCount);
     FOut.SetPosition(FStart + storeSize);

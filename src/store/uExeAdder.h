@@ -119,6 +119,12 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items);
 // Frees every item's data and empties the array.
 void FreeExeItems(TItemTypes& items);
 
+// A store the format cannot describe or its reader could not read back: an item or a whole file beyond the
+// format's 32-bit sizes, an item larger than its reader inflates. It is the item's fault, not the output's.
+class EStoreLimitError : public EWriteError {
+    using EWriteError::EWriteError;
+};
+
 // One item to be written by the store writer.
 struct TStoreItem {
     std::string Name;
@@ -131,9 +137,9 @@ inline constexpr int StoreCompressionLevel = 6;
 
 // Writes a content store at a seekable stream's position, one item at a time: a payload can come from a stream
 // and is deflated as it is read, so that no item need be held whole. Raises EWriteError when the stream cannot
-// take the bytes, and for a store the reader could not read back: a compressed item larger than its reader
-// inflates (maxInflated: MaxInflatedSize for an item read whole, more for one the screensaver streams to a file),
-// a payload or a whole file (image and store) beyond 32 bits.
+// take the bytes, and EStoreLimitError for a store the reader could not read back: a compressed item larger than
+// its reader inflates (maxInflated: MaxInflatedSize for an item read whole, INT64_MAX for one the screensaver
+// streams to a file), a whole file (image and store) beyond 2 GiB, raised by the item that crosses it.
 class TStoreWriter {
 public:
     // Writes the header (TotalSize and ItemCount are filled in by Finish) behind an image of imageSize bytes.

@@ -2,13 +2,17 @@
 // the stand-in player, and the additional files lie beside the movie.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+
+#include <zlib.h>
 
 #include "BMPBuilder.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
+#include "store/uExeAdder.h"
 
 using namespace e2e;
 
@@ -107,6 +111,44 @@ TEST_F(E2EPack, AMovieAloneBecomesAScreensaver) {
     EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + FContentFolder + Guid + ".swf"});
     EXPECT_EQ(PutsOf(106), std::vector<std::string>{"bool -1"});
     EXPECT_EQ(PutsOf(105), std::vector<std::string>{"i4 1"});
+    EndByClick();
+}
+
+// A movie the screensaver could once only refuse (it inflated the movie whole, up to 256 MiB): packed and played,
+// it reaches the movie's file byte for byte. The bytes compress at about 250:1, so that the test stays fast.
+TEST_F(E2EPack, AMovieLargerThan256MiBPlaysWhole) {
+    const std::vector<uint8_t> header = BuildSWF(SimpleMovie(550, 400, 0, false));
+    const int64_t size = (int64_t{257} << 20) + 1234; // not a whole number of any piece the reader uses
+    uLong crc = crc32(0, nullptr, 0);
+    {
+        TFileStream movie(FFolder.Path() + "big.swf", TFileMode::fmCreate);
+        std::vector<uint8_t> piece(1 << 20);
+        for (int64_t at = 0; at < size; at += static_cast<int64_t>(piece.size())) {
+            const auto n = static_cast<size_t>(std::min<int64_t>(size - at, static_cast<int64_t>(piece.size())));
+            // Each MiB has its own bytes: a piece written twice, or one left out, changes the sum.
+            for (size_t i = 0; i < n; ++i)
+                piece[i] = static_cast<uint8_t>((at + static_cast<int64_t>(i)) % 251 ^ (at >> 20));
+            if (at == 0) std::copy(header.begin(), header.end(), piece.begin());
+            movie.WriteBuffer(piece.data(), static_cast<int32_t>(n));
+            crc = crc32(crc, piece.data(), static_cast<uInt>(n));
+        }
+    }
+    ASSERT_EQ(RunTool("build big.swf --set id=" + std::string(Guid) + " -o Big.scr"), 0u);
+    DeleteFileA((FFolder.Path() + "big.swf").c_str()); // 257 MiB less on the disk while the movie is played
+
+    Play(FFolder.Path() + "Big.scr", 1);
+    const std::string played = FContentFolder + Guid + ".swf";
+    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + played});
+    int64_t playedSize = 0;
+    uLong playedCrc = crc32(0, nullptr, 0);
+    {
+        TFileReadStream file(played);
+        std::vector<uint8_t> piece(1 << 20);
+        for (int32_t n; (n = file.Read(piece.data(), static_cast<int32_t>(piece.size()))) > 0; playedSize += n)
+            playedCrc = crc32(playedCrc, piece.data(), static_cast<uInt>(n));
+    }
+    EXPECT_EQ(playedSize, size);
+    EXPECT_EQ(playedCrc, crc);
     EndByClick();
 }
 

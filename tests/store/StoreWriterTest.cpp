@@ -75,10 +75,22 @@ TEST(StoreWriter, RefusesAStoreTheReaderCouldNotReadBack) {
         TMemoryStream out;
         TStoreWriter writer(out, 0, 0);
         TPatternStream tooBig(int64_t{MaxInflatedSize} + 1, 1 << 20, true);
-        EXPECT_THROW(writer.AddItem("Movie", tooBig, true), EWriteError) << "more than the reader inflates";
+        EXPECT_THROW(writer.AddItem("Movie", tooBig, true), EStoreLimitError) << "more than the reader inflates";
+    }
+    // Header 13 bytes, record of "x" 10 bytes before its payload, trailer 12 bytes: 3 payload bytes fit exactly.
+    const int64_t image = int64_t{INT32_MAX} - 13 - 10 - 3 - 12;
+    {
+        TMemoryStream out;
+        TStoreWriter writer(out, 0, image);
+        writer.AddItem("x", "abc", 3, false);
+        EXPECT_EQ(image + writer.Finish(), INT32_MAX);
+    }
+    {
+        TMemoryStream out;
+        TStoreWriter writer(out, 0, image);
+        EXPECT_THROW(writer.AddItem("x", "abcd", 4, false), EStoreLimitError) << "the item that crosses 2 GiB";
     }
     TMemoryStream out;
     TStoreWriter writer(out, 0, INT32_MAX - 20);
-    writer.AddItem("x", "abc", 3, false);
-    EXPECT_THROW(writer.Finish(), EWriteError) << "TotalSize would not fit its 32 bits";
+    EXPECT_THROW(writer.Finish(), EStoreLimitError) << "TotalSize would not fit its 32 bits";
 }

@@ -109,7 +109,7 @@ public:
         if (M.CloseButton.Given())
             Add(DialogItemName(TDialogKey::CloseButton), {uint8_t(*M.CloseButton.Value ? 1 : 0)}, false);
 
-        if (M.MovieFile.Given()) AddFile(ContentItemName(TContentKey::Movie), *M.MovieFile.Value);
+        if (M.MovieFile.Given()) AddFile(ContentItemName(TContentKey::Movie), *M.MovieFile.Value, "movie.file", true);
         ExtraFiles();
         Picture();
 
@@ -124,8 +124,8 @@ private:
     void Add(std::string name, std::vector<uint8_t> data, bool compress) {
         P.Items.push_back({std::move(name), std::move(data), {}, compress});
     }
-    void AddFile(std::string name, const std::string& file) {
-        P.Items.push_back({std::move(name), {}, file, true});
+    void AddFile(std::string name, const std::string& file, const std::string& field, bool streamed) {
+        P.Items.push_back({std::move(name), {}, file, true, streamed, field});
         P.Inputs.push_back(file);
     }
     // One byte and four-byte values are stored raw, texts and files compressed, as the screensaver expects.
@@ -196,14 +196,16 @@ private:
         return true;
     }
 
-    // Whether a file can be packed at all: present, and no larger than the screensaver can inflate.
-    bool CheckInputFile(const std::string& path, const std::string& field, const TSourcePos& where) {
+    // Whether a file can be packed at all: present, and, for one the screensaver reads whole (not streamed), no
+    // larger than it inflates into memory. A streamed file is bounded by the store's 2 GiB alone, which only
+    // writing it can tell, as it is compressed.
+    bool CheckInputFile(const std::string& path, const std::string& field, const TSourcePos& where, bool streamed) {
         const auto size = RegularFileSize(path);
         if (!size) {
             D.Error(where, field, path + ": no such file");
             return false;
         }
-        if (*size > MaxInflatedSize) {
+        if (!streamed && *size > MaxInflatedSize) {
             D.Error(where, field,
                     path + " is " + MiB(*size) + "; the screensaver cannot unpack a file larger than " +
                         MiB(MaxInflatedSize));
@@ -214,7 +216,8 @@ private:
 
     // The movie's SWF version, 0 when it cannot be read.
     int32_t CheckMovie() {
-        if (!M.MovieFile.Given() || !CheckInputFile(*M.MovieFile.Value, "movie.file", M.MovieFile.Where)) return 0;
+        if (!M.MovieFile.Given() || !CheckInputFile(*M.MovieFile.Value, "movie.file", M.MovieFile.Where, true))
+            return 0;
         try {
             return TSWF(*M.MovieFile.Value).Version();
         } catch (const Exception& e) {
@@ -245,21 +248,21 @@ private:
             const TManifestFile& file = M.Files[i];
             const std::string field = "files[" + std::to_string(i) + "]";
             if (!file.Path.Given()) continue;
-            CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where);
+            CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where, true);
             TSetting<std::string> name = file.Name;
             if (!name.Given()) name = NameOf(file.Path);
             const auto stored = StoredName(name, field + (file.Name.Given() ? ".name" : ".path"));
             if (!stored) continue;
             const auto index = static_cast<int32_t>(i);
             Add(ContentItemName(TContentKey::ExtraFileName, index), Bytes(*stored), true);
-            AddFile(ContentItemName(TContentKey::ExtraFileData, index), *file.Path.Value);
+            AddFile(ContentItemName(TContentKey::ExtraFileData, index), *file.Path.Value, field + ".path", true);
         }
     }
 
     void Picture() {
         if (!M.Picture.Given()) return;
         const std::string& path = *M.Picture.Value;
-        if (!CheckInputFile(path, "dialog.picture", M.Picture.Where)) return;
+        if (!CheckInputFile(path, "dialog.picture", M.Picture.Where, false)) return;
         // The dialog tells a movie from a picture by the name alone; only a movie is written into the folder.
         const bool movie = HasSwfExtension(M.Picture.Written);
         const auto name = StoredName(NameOf(M.Picture), "dialog.picture", movie);
@@ -286,7 +289,7 @@ private:
                         path + " is not a picture the settings dialog can show (a BMP file): " + why);
         }
         DialogText(TDialogKey::PictureName, *name);
-        AddFile(DialogItemName(TDialogKey::Picture), path);
+        AddFile(DialogItemName(TDialogKey::Picture), path, "dialog.picture", false);
     }
 
     // The identifier from everything else the store holds: the same content keeps it, other content gets another.
@@ -482,9 +485,19 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
             }
             try {
                 TFileStream source(item.File, TFileMode::fmOpenRead);
-                writer.AddItem(item.Name, source, item.Compress);
+                writer.AddItem(item.Name, source, item.Compress, item.Streamed ? INT64_MAX : MaxInflatedSize);
             } catch (const EFOpenError& e) {
                 throw EPackError(item.File, e.Message());
+            } catch (const EStoreLimitError&) {
+                // Checked before, unless the file grew since; otherwise the store's size field is what overflowed.
+                const auto size = RegularFileSize(item.File);
+                const bool wholeTooLarge = !item.Streamed && size && *size > MaxInflatedSize;
+                throw EPackError(item.File,
+                                 item.Field + ": " + item.File + " does not fit: " +
+                                     (wholeTooLarge
+                                          ? "the screensaver cannot unpack a file larger than " + MiB(MaxInflatedSize)
+                                          : std::string("a screensaver cannot be larger than "
+                                                        "2 GiB, the most its content store holds")));
             }
         }
         size = static_cast<int64_t>(image.Head.size()) + writer.Finish();

@@ -21,6 +21,10 @@ struct TPlannedItem {
     std::vector<uint8_t> Data;
     std::string File; // when not empty, the payload is this file's bytes
     bool Compress = true;
+    // The screensaver writes the item to a file in pieces (the movie, an additional file), so only the store
+    // format bounds its size; any other item it reads whole, up to MaxInflatedSize.
+    bool Streamed = false;
+    std::string Field; // the manifest field that named File, for messages
 };
 
 struct TStorePlan {
@@ -50,7 +54,8 @@ std::vector<std::string> RuntimeCandidates(const std::string& toolPath);
 inline constexpr const char* RuntimeFileName = "mutone.scr";
 
 // Writes the image and the store to a new file beside output and renames it into place, so that output is either
-// complete or untouched. Returns the file's size. Raises EPackError naming output.
+// complete or untouched. Returns the file's size. Raises EPackError naming output, or naming an item's file and
+// field when the store format cannot hold that item.
 int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, const std::string& output);
 
 struct TBuildRequest {
