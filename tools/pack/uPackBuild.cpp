@@ -116,13 +116,13 @@ public:
         // The identifier goes first: the runtime names the movie's folder after it as it meets the movie.
         P.Id = id ? *id : DerivedId();
         P.IdDerived = !id;
-        P.Items.insert(P.Items.begin(), TPlannedItem{std::string(ContentGuidName), Bytes(P.Id), {}, true});
+        P.Items.insert(P.Items.begin(), TPlannedItem{std::string(ContentGuidName), Bytes(P.Id), {}, true, false, {}});
         if (!movieName) CheckName(P.Id + ".swf", "movie", M.MovieFile.Where);
     }
 
 private:
     void Add(std::string name, std::vector<uint8_t> data, bool compress) {
-        P.Items.push_back({std::move(name), std::move(data), {}, compress});
+        P.Items.push_back({std::move(name), std::move(data), {}, compress, false, {}});
     }
     void AddFile(std::string name, const std::string& file, const std::string& field, bool streamed) {
         P.Items.push_back({std::move(name), {}, file, true, streamed, field});
@@ -490,8 +490,8 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
                 throw EPackError(item.File, e.Message());
             } catch (const EStoreLimitError&) {
                 // Checked before, unless the file grew since; otherwise the store's size field is what overflowed.
-                const auto size = RegularFileSize(item.File);
-                const bool wholeTooLarge = !item.Streamed && size && *size > MaxInflatedSize;
+                const auto fileSize = RegularFileSize(item.File);
+                const bool wholeTooLarge = !item.Streamed && fileSize && *fileSize > MaxInflatedSize;
                 throw EPackError(item.File,
                                  item.Field + ": " + item.File + " does not fit: " +
                                      (wholeTooLarge
