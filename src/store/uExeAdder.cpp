@@ -192,7 +192,7 @@ int64_t TStoreReader::CopyData(const TStoreRecord& record, TStream& out) {
     return out.CopyFrom(FStream, record.StoredSize);
 }
 
-void ReadExeItems(const std::string& fileName, TItemTypes& items) {
+void ReadExeItems(const std::string& fileName, TItemTypes& items, int32_t maxInflated) {
     FreeExeItems(items);
     std::unique_ptr<TFileReadStream> stream;
     try {
@@ -208,7 +208,7 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items) {
         item.Name = record.Name;
         item.Compressed = record.Compressed;
         item.StoredSize = record.StoredSize;
-        reader.ReadData(record, item);
+        reader.ReadData(record, item, maxInflated);
     }
 }
 

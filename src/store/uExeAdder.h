@@ -114,8 +114,9 @@ private:
 
 // Fills items (first emptied) with the store's items in store order; empty when the file carries no store or
 // cannot be opened. On a damaged item the array keeps its full length with the items read so far, and the
-// exception (EZDecompressionError, EReadError, EImageBlockException, EOutOfMemory) reaches the caller.
-void ReadExeItems(const std::string& fileName, TItemTypes& items);
+// exception (EZDecompressionError, EReadError, EImageBlockException, EOutOfMemory) reaches the caller; an item
+// that inflates beyond maxInflated is damaged in this sense ("insufficient memory").
+void ReadExeItems(const std::string& fileName, TItemTypes& items, int32_t maxInflated = MaxInflatedSize);
 // Frees every item's data and empties the array.
 void FreeExeItems(TItemTypes& items);
 

@@ -90,7 +90,9 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
             } catch (const EImageBlockException&) {
             }
         }
-        ReadExeItems(fileName, report.Items);
+        // The screensaver streams its movie and additional files to their files, so they may be as large as the
+        // store can describe; the tool holds each item whole, which its own address space allows.
+        ReadExeItems(fileName, report.Items, INT32_MAX);
     } catch (const Exception& e) {
         throw EPackError(fileName, e.Message());
     } catch (const std::bad_alloc&) {

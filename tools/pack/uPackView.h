@@ -15,7 +15,8 @@ struct TStoreReport {
     TItemTypes Items;
 };
 
-// Locates the store and reads every item, as the program does at start-up. Raises EPackError naming the file
+// Locates the store and reads every item, as the program does at start-up, but each whole whatever its size (the
+// program streams the large ones). Raises EPackError naming the file
 // when it does not exist or cannot be opened, and for everything the reader raises ("Bad Signature" on the
 // fallback path, "data error", "buffer error", a damaged store). A file without a store is no error.
 void ReadStoreReport(const std::string& fileName, TStoreReport& report);
