@@ -2,7 +2,7 @@
 # Peak memory of the screensaver's load under Wine by movie size (see bench/README.md):
 #   bash bench/load-memory.sh [--runtime SCR] [ROUNDS] [SIZES_MIB...]   default: 3 rounds of 1, 64 and 512 MiB
 # (--runtime: another build of the screensaver, a Windows path such as Z:/path/mutone.scr, to compare with)
-# Needs the win32 build. The packed screensavers stay in build/bench-load (about 200 MB) for later runs; the
+# Needs the win32 build. The packed screensavers stay in build/bench-load (about 200 MB a build) for later runs; the
 # Wine prefix is MUTONE_WINEPREFIX's, as for the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
