@@ -6,9 +6,11 @@
 // Both programs are started with /s and write to the record file named by MUTONE_PLAYER_RECORD: the stand-in
 // player writes "put 102 ..." when a control is given its movie, the floor writes "ready". A run ends, for the
 // measurement, when the record holds a movie line for every monitor (the packed content places one control on
-// each) or the floor's line. The pairs are interleaved, their order alternating, so that a drift of the machine
-// reaches both alike; every process is then ended and whatever it left in the temporary directory removed.
-// --trace prints, for every screensaver run, when each kind of record line first appeared. --screensaver and --floor
+// each) or the floor's line. The player records nothing else (MUTONE_PLAYER_RECORD_ONLY), so that the screensaver
+// pays for one line per control as the floor pays for its one. The pairs are interleaved, their order alternating,
+// so that a drift of the machine reaches both alike; every process is then ended and whatever it left in the
+// temporary directory removed. --trace has the player record everything and prints, for every screensaver run,
+// when each kind of record line first appeared (the record's writes then count in the times). --screensaver and --floor
 // measure other builds (an older screensaver, a floor that imports more) instead of the ones built beside this.
 #include <windows.h>
 
@@ -123,7 +125,7 @@ BOOL CALLBACK CountMonitor(HMONITOR, HDC, LPRECT, LPARAM count) {
 
 class TBench {
 public:
-    explicit TBench(const std::string& screenSaver, const std::string& floor) : FFloor(floor) {
+    TBench(const std::string& screenSaver, const std::string& floor, bool trace) : FFloor(floor) {
         FFolder = TempDirectory() + "mutone-startup-bench";
         RemoveTree(FFolder);
         CreateDirectoryA(FFolder.c_str(), nullptr);
@@ -143,6 +145,7 @@ public:
         file.insert(file.end(), store.begin(), store.end());
         WriteWholeFile(FScreenSaver, file);
         SetEnvironmentVariableA("MUTONE_PLAYER_RECORD", FRecord.c_str());
+        SetEnvironmentVariableA("MUTONE_PLAYER_RECORD_ONLY", trace ? nullptr : "put 102");
     }
     ~TBench() { RemoveTree(FFolder); }
 
@@ -244,7 +247,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     {
-        TBench bench(screenSaverPath, floorPath);
+        TBench bench(screenSaverPath, floorPath, trace);
         std::printf("%d pairs, %zu monitor(s), one movie control on each\n", pairs, bench.Monitors());
         // Neither program's first start, with its cold caches, is measured.
         bench.Floor();

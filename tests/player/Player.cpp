@@ -18,7 +18,9 @@
 //   msg <id> <wparam> <lparam>             a message reached its window procedure (hexadecimal)
 //   fire <command> <args>                  FSCommand went to every advised sink
 //   destroy                                the last reference went away
-// Each line is written and the file closed again at once, so a reader sees whole lines.
+// Each line is written and the file closed again at once, so a reader sees whole lines. MUTONE_PLAYER_RECORD_ONLY, when
+// set, lists the events to write by how they begin, separated by commas ("put 102,call 29"); the others are left out,
+// so that a benchmark does not measure the record's own file writes.
 //
 // FSCommand: when MUTONE_PLAYER_TRIGGER names a file and that file exists, the player reads it (UTF-8: the command
 // on the first line, the arguments on the second), deletes it and fires FSCommand. It looks on every WM_TIMER of its
@@ -32,6 +34,7 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -141,6 +144,7 @@ public:
         va_start(args, format);
         std::vsnprintf(line + prefix, sizeof line - static_cast<size_t>(prefix) - 2, format, args);
         va_end(args);
+        if (!Wanted(line + prefix)) return;
         std::string text = std::string(line) + "\r\n";
         HANDLE file =
             CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -149,6 +153,17 @@ public:
         DWORD written = 0;
         WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         CloseHandle(file);
+    }
+
+    static bool Wanted(const std::string& event) {
+        const std::string only = Env("MUTONE_PLAYER_RECORD_ONLY");
+        if (only.empty()) return true;
+        for (size_t start = 0; start <= only.size();) {
+            const size_t end = std::min(only.find(',', start), only.size());
+            if (end > start && event.compare(0, end - start, only, start, end - start) == 0) return true;
+            start = end + 1;
+        }
+        return false;
     }
 
     // IUnknown
