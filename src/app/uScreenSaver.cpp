@@ -168,7 +168,7 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
         if (FMode == ssmPreview) SetWindowLongA(FForm->Handle(), GWL_STYLE, WS_CHILD | WS_DISABLED);
         if (FMode == ssmRun) {
             // A window that appears under a resting cursor gets a mouse move at once: only changes from where the
-            // cursor rests now count as moves of the user (client coordinates of the form over the desktop).
+            // cursor rests now count as moves of the user (in screen coordinates, as every move is compared).
             POINT cursor;
             if (GetCursorPos(&cursor)) FLastMousePos = cursor;
             FHooksInstalled = true;
@@ -399,7 +399,7 @@ LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lPa
     if (saver && saver->FTerminateOnMouseMove && !saver->FVerifyingPassword && saver->FForm->HandleAllocated()) {
         auto* data = reinterpret_cast<MOUSEHOOKSTRUCT*>(lParam);
         if (data && data->hwnd != saver->FForm->Handle()) {
-            // In the form's client coordinates, as its own mouse messages come, so that positions compare.
+            // In screen coordinates, as the form reads its own moves, so that positions compare.
             PostMessageA(saver->FForm->Handle(), WM_MOUSEHOOK, wParam,
                          MAKELPARAM(static_cast<WORD>(data->pt.x), static_cast<WORD>(data->pt.y)));
         }

@@ -333,6 +333,24 @@ bool ParkCursor() {
     return MoveCursorTo({desk.left, desk.top});
 }
 
+bool MovePointerFromOutside(POINT point) {
+    // Wine runs a program that is not a Windows one as a Unix process, with this environment (DISPLAY), but gives no
+    // handle to wait for: the move is seen when the system has the cursor there.
+    const char* const tool = "Z:\\usr\\bin\\xdotool";
+    if (GetFileAttributesA(tool) == INVALID_FILE_ATTRIBUTES) return false;
+    const RECT desk = VirtualScreen();
+    std::string command = std::string(tool) + " mousemove " + std::to_string(point.x - desk.left) + " " +
+                          std::to_string(point.y - desk.top);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    if (info.hThread) CloseHandle(info.hThread);
+    if (info.hProcess) CloseHandle(info.hProcess);
+    return WaitUntil([&] { return CursorAt(point.x, point.y); }, 5000);
+}
+
 void MouseButton(DWORD downFlag, DWORD upFlag) {
     INPUT inputs[2] = {MouseInput(downFlag), MouseInput(upFlag)};
     Send(inputs, 2);

@@ -103,6 +103,12 @@ bool MoveCursorTo(POINT point);
 // The top-left corner of the virtual desktop, which is the client point (0, 0) of a form that covers it: a form
 // created under the cursor gets a WM_MOUSEMOVE at once, and at the form's own origin that is no change of position.
 bool ParkCursor();
+// Moves the X pointer from outside Wine, as a user's mouse does (xdotool, absolute root coordinates), and waits until
+// the system has the cursor there; false if the tool could not be run or the cursor never arrived. Unlike SendInput
+// from this process, which warps the pointer under a grab of its own, it gives the window under the pointer exactly one
+// motion, in order with that window's other X events: a warp's release reaches the window as a move of its own, at
+// whatever position was current then.
+bool MovePointerFromOutside(POINT point);
 void MouseButton(DWORD downFlag, DWORD upFlag);
 void MouseWheel(int delta);
 void PressKey(WORD virtualKey);
