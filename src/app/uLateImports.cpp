@@ -10,7 +10,9 @@
 // Only the executable links this file, so that it keeps the slots the linker would otherwise take from the import
 // libraries; a call into one of these DLLs that is not listed here fails to link (both would define its slot).
 // Declared with the system's headers and cast to the same type, a listed function cannot drift from its
-// declaration; the stack size in the slot's name is what the stdcall decoration of that declaration gives.
+// declaration; the stack size in the slot's name is what the stdcall decoration of that declaration gives. The
+// 64-bit build (a portability check) decorates no names: there the slots match nothing and the imports stay as
+// they are.
 #include <windows.h>
 
 #include <ole2.h>
