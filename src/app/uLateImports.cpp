@@ -8,7 +8,8 @@
 // library, looks the function up, puts it in the slot and calls on: later calls go straight to the system.
 //
 // Only the executable links this file, so that it keeps the slots the linker would otherwise take from the import
-// libraries; a call into one of these DLLs that is not listed here fails to link (both would define its slot).
+// libraries. A call into one of these DLLs that is not listed here takes the import library's slot and brings the
+// DLL back into the import table: the shipped-image test fails when the screensaver imports any of the three.
 // Declared with the system's headers and cast to the same type, a listed function cannot drift from its
 // declaration; the stack size in the slot's name is what the stdcall decoration of that declaration gives. The
 // 64-bit build (a portability check) decorates no names: there the slots match nothing and the imports stay as

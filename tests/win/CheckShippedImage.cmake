@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # A shipped executable is one file that ends at its image end. Fails unless binutils' reading of it agrees:
 # - the furthest raw end of a section is the file's end (objdump -h gives a section's virtual size; its raw
 #   data is that size padded to FileAlignment);
-# - it imports only DLLs that every Windows has.
+# - it imports only DLLs that every Windows has, and none of NOT_IMPORTED (a comma-separated list).
 execute_process(COMMAND ${OBJDUMP} -h ${FILE} OUTPUT_VARIABLE table RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -h ${FILE} failed: ${status}")
@@ -40,12 +40,17 @@ if(NOT furthest EQUAL file_size)
 endif()
 set(system_dlls advapi32 comctl32 comdlg32 gdi32 imm32 kernel32 mpr msvcrt ole32 oleaut32 shell32 shlwapi user32
     uxtheme version winmm ws2_32)
+string(REPLACE "," ";" not_imported "${NOT_IMPORTED}")
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
 foreach(import IN LISTS imports)
     string(REGEX REPLACE "^DLL Name: (.+)\\.[dD][lL][lL]$" "\\1" dll "${import}")
     string(TOLOWER "${dll}" dll)
     if(NOT dll IN_LIST system_dlls)
         message(FATAL_ERROR "${FILE} imports ${import}, which Windows does not provide: link it statically")
+    endif()
+    if(dll IN_LIST not_imported)
+        message(FATAL_ERROR "${FILE} imports ${import}, which it binds on first use: a call into it is missing "
+                            "from the late imports")
     endif()
 endforeach()
 message(STATUS "${FILE}: ${sections} sections, ending at the file's end (${file_size})")
