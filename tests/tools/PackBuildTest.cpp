@@ -220,6 +220,8 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
     WriteText("picture.bmp", "BM, then nothing a bitmap needs");
     WriteText("huge.bmp", "BM");
     ResizeFile(File("huge.bmp"), 512ll * 1024 * 1024); // sparse: refused from its size before a byte is read
+    WriteText("huge.dat", "");
+    ResizeFile(File("huge.dat"), 2048ll * 1024 * 1024 + 1);
     std::string why;
     TBitmapPixels pixels;
     ASSERT_FALSE(ReadBitmapFile(reinterpret_cast<const uint8_t*>("BM, then nothing a bitmap needs"), 31, pixels, &why));
@@ -280,6 +282,8 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
          {"M:4:11: dialog.picture: D/picture.bmp is not a picture the settings dialog can show (a BMP file): " + why}},
         {movie + "[dialog]\npicture = \"huge.bmp\"\n",
          {"M:4:11: dialog.picture: D/huge.bmp is 512 MiB; the screensaver cannot unpack a file larger than 256 MiB"}},
+        {movie + "[[files]]\npath = \"huge.dat\"\n",
+         {"M:4:8: files[0].path: D/huge.dat is 2048 MiB; a screensaver holds no file larger than 2 GiB"}},
         {movie + "[dialog]\ncolor = 1\n", {"M:4:1: dialog.color: unknown key"}},
         {movie + "[[files]]\npath = \"notes.txt\"\nname = \"~MUTONE-run.lock\"\n",
          {"M:5:8: files[0].name: \"~MUTONE-run.lock\" is the name of the file that marks the screensaver's own "
@@ -296,8 +300,9 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
         EXPECT_EQ(run.Code, 1) << row.Manifest;
         EXPECT_EQ(run.Err, expected) << row.Manifest;
         EXPECT_EQ(run.Out, "");
-        EXPECT_EQ(FilesIn(""), (std::vector<std::string>{"bad.swf", "huge.bmp", "m.toml", "movie.swf", "notes.txt",
-                                                         "picture.bmp", "picture.swf", "runtime.exe", "short.swf"}))
+        EXPECT_EQ(FilesIn(""),
+                  (std::vector<std::string>{"bad.swf", "huge.bmp", "huge.dat", "m.toml", "movie.swf", "notes.txt",
+                                            "picture.bmp", "picture.swf", "runtime.exe", "short.swf"}))
             << "nothing written: " << row.Manifest;
     }
 }

@@ -197,12 +197,17 @@ private:
     }
 
     // Whether a file can be packed at all: present, and, for one the screensaver reads whole (not streamed), no
-    // larger than it inflates into memory. A streamed file is bounded by the store's 2 GiB alone, which only
-    // writing it can tell, as it is compressed.
+    // larger than it inflates into memory. A streamed file is bounded by the store's 2 GiB, which only writing it
+    // can tell, as it is compressed, and by the 2 GiB an item's size holds where the store is read back (this
+    // tool's info, list and extract): a larger file that compresses well would make a screensaver they refuse.
     bool CheckInputFile(const std::string& path, const std::string& field, const TSourcePos& where, bool streamed) {
         const auto size = RegularFileSize(path);
         if (!size) {
             D.Error(where, field, path + ": no such file");
+            return false;
+        }
+        if (streamed && *size > INT32_MAX) {
+            D.Error(where, field, path + " is " + MiB(*size) + "; a screensaver holds no file larger than 2 GiB");
             return false;
         }
         if (!streamed && *size > MaxInflatedSize) {
@@ -485,7 +490,7 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
             }
             try {
                 TFileStream source(item.File, TFileMode::fmOpenRead);
-                writer.AddItem(item.Name, source, item.Compress, item.Streamed ? INT64_MAX : MaxInflatedSize);
+                writer.AddItem(item.Name, source, item.Compress, item.Streamed ? INT32_MAX : MaxInflatedSize);
             } catch (const EFOpenError& e) {
                 throw EPackError(item.File, e.Message());
             } catch (const EStoreLimitError&) {
