@@ -100,6 +100,7 @@ public:
         : FSource(source), FDir(dir), FCodePage(codePage) {}
 
     std::string Run(const TItemTypes& items) {
+        FItems = &items;
         const TFoundContent found = FindContent(items);
         FText << "# The content of " << FileNameOf(FSource) << ", extracted by mutone-pack; building this manifest\n"
               << "# with the same runtime gives the same screensaver.\n";
@@ -233,11 +234,12 @@ private:
         const std::string path = JoinPath(FDir, Utf8ToSystem(relative, problem).value_or(relative));
         const std::string folder = DirectoryOf(path);
         if (!folder.empty() && !CreateDirectories(folder)) throw EPackError(folder, "cannot create directory");
-        WritePackFile(path, item.Data, static_cast<size_t>(std::max(item.Size, 0)));
+        WriteItemFile(FSource, *FItems, item, path);
         ++FFiles;
     }
 
     std::string FSource, FDir;
+    const TItemTypes* FItems = nullptr;
     int FCodePage;
     std::ostringstream FText;
     int FFiles = 0;

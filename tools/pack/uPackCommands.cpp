@@ -69,7 +69,7 @@ int Extract(const TParsed& p, std::ostream& out) {
         out << ExtractManifest(p.File, report.Items, p.ManifestDir, p.CodePage);
         return 0;
     }
-    ExtractItems(report.Items, p.Dir);
+    ExtractItems(p.File, report.Items, p.Dir);
     out << "extracted " << report.Items.size() << (report.Items.size() == 1 ? " item" : " items") << " to " << p.Dir
         << "\n";
     return 0;

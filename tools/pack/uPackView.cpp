@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iomanip>
+#include <memory>
+#include <new>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -59,6 +64,56 @@ std::string Latin1(const std::string& bytes) {
     return utf8;
 }
 
+// Items up to this size are held in memory; a larger one (a movie, an additional file) is measured as it is
+// inflated and inflated again, straight into its file, when it is written out: the tool's memory then does not
+// follow the size of the items, which the screensaver streams as well.
+constexpr int64_t HeldWholeUpTo = 16 * 1024 * 1024;
+
+// Keeps what is written to it up to HeldWholeUpTo bytes, and beyond that only counts.
+class TMeasuringSink : public TStream {
+public:
+    int64_t Size() const { return FSize; }
+    bool Held() const { return FSize <= HeldWholeUpTo; }
+    const std::vector<uint8_t>& Bytes() const { return FBytes; }
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void* buffer, int32_t count) override {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        FSize += count;
+        if (Held())
+            FBytes.insert(FBytes.end(), bytes, bytes + count);
+        else
+            std::vector<uint8_t>().swap(FBytes);
+        return count;
+    }
+    int64_t Seek64(int64_t, TSeekOrigin) override { return FSize; }
+
+private:
+    std::vector<uint8_t> FBytes;
+    int64_t FSize = 0;
+};
+
+// Reads every item: names and flags, sizes, and the data of the items small enough to hold.
+void ReadItems(TStream& stream, const std::string& fileName, TItemTypes& items) {
+    TStoreReader reader(stream);
+    items.SetLength(static_cast<size_t>(reader.Count()));
+    TStoreRecord record;
+    for (size_t i = 0; reader.Next(record); ++i) {
+        TItemType& item = items[i];
+        item.Name = record.Name;
+        item.Compressed = record.Compressed;
+        item.StoredSize = record.StoredSize;
+        TMeasuringSink sink;
+        reader.CopyData(record, sink);
+        if (sink.Size() > INT32_MAX)
+            throw EPackError(fileName, "item " + std::to_string(i) + " unpacks to more than 2 GiB");
+        item.Size = static_cast<int32_t>(sink.Size());
+        if (!sink.Held() || sink.Bytes().empty()) continue;
+        item.Data = static_cast<uint8_t*>(std::malloc(sink.Bytes().size()));
+        if (!item.Data) throw std::bad_alloc();
+        std::memcpy(item.Data, sink.Bytes().data(), sink.Bytes().size());
+    }
+}
+
 // Raises EPackError for a file the reader would silently take as empty.
 void CheckReadable(const std::string& fileName) {
     if (DirectoryExists(fileName)) throw EPackError(fileName, "is a directory");
@@ -90,9 +145,9 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
             } catch (const EImageBlockException&) {
             }
         }
-        // The screensaver streams its movie and additional files to their files, so they may be as large as the
-        // store can describe; the tool holds each item whole, which its own address space allows.
-        ReadExeItems(fileName, report.Items, INT32_MAX);
+        ReadItems(stream, fileName, report.Items);
+    } catch (const EPackError&) {
+        throw;
     } catch (const Exception& e) {
         throw EPackError(fileName, e.Message());
     } catch (const std::bad_alloc&) {
@@ -175,12 +230,47 @@ void WritePackFile(const std::string& fileName, const void* data, size_t size) {
     }
 }
 
-void ExtractItems(const TItemTypes& items, const std::string& dir) {
+void WriteItemFile(const std::string& source, const TItemTypes& items, const TItemType& item,
+                   const std::string& fileName) {
+    if (item.Data || item.Size <= 0) {
+        WritePackFile(fileName, item.Data, static_cast<size_t>(std::max(item.Size, 0)));
+        return;
+    }
+    const auto index = static_cast<size_t>(&item - &items[0]);
+    std::unique_ptr<TFileReadStream> stream;
+    try {
+        stream = std::make_unique<TFileReadStream>(source);
+    } catch (const EFOpenError&) {
+        throw EPackError(source, "cannot open file");
+    }
+    try {
+        TStoreReader reader(*stream);
+        TStoreRecord record;
+        for (size_t i = 0;; ++i) {
+            if (!reader.Next(record)) throw EPackError(source, "changed while it was read");
+            if (i == index) break;
+        }
+        TFileStream file(fileName, TFileMode::fmCreate);
+        try {
+            if (reader.CopyData(record, file) != item.Size) throw EPackError(source, "changed while it was read");
+        } catch (const EWriteError&) {
+            throw EPackError(fileName, "cannot write file");
+        }
+    } catch (const EFOpenError&) {
+        throw EPackError(fileName, "cannot create file");
+    } catch (const EPackError&) {
+        throw;
+    } catch (const Exception& e) {
+        throw EPackError(source, e.Message());
+    }
+}
+
+void ExtractItems(const std::string& source, const TItemTypes& items, const std::string& dir) {
     if (!CreateDirectories(dir)) throw EPackError(dir, "cannot create directory");
     for (size_t i = 0; i < items.size(); ++i) {
         std::ostringstream name;
         name << std::setw(4) << std::setfill('0') << i << ".bin";
-        WritePackFile(JoinPath(dir, name.str()), items[i].Data, static_cast<size_t>(std::max(items[i].Size, 0)));
+        WriteItemFile(source, items, items[i], JoinPath(dir, name.str()));
     }
     const std::string json = ListJson(items);
     WritePackFile(JoinPath(dir, "items.json"), json.data(), json.size());

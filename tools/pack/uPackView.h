@@ -15,8 +15,9 @@ struct TStoreReport {
     TItemTypes Items;
 };
 
-// Locates the store and reads every item, as the program does at start-up, but each whole whatever its size (the
-// program streams the large ones). Raises EPackError naming the file
+// Locates the store and reads every item, as the program does at start-up: names, flags and sizes of all, the data
+// of those up to 16 MiB (a larger one has no Data and is inflated again by WriteItemFile). Raises EPackError naming
+// the file
 // when it does not exist or cannot be opened, and for everything the reader raises ("Bad Signature" on the
 // fallback path, "data error", "buffer error", a damaged store). A file without a store is no error.
 void ReadStoreReport(const std::string& fileName, TStoreReport& report);
@@ -36,6 +37,12 @@ std::string ListJson(const TItemTypes& items);
 // Creates or replaces the file with the bytes. Raises EPackError naming it when it cannot.
 void WritePackFile(const std::string& fileName, const void* data, size_t size);
 
+// Writes the data of item, one of the items ReadStoreReport read from source, to the file: from memory, or
+// inflated again from source, in pieces, when it was too large to hold. Raises EPackError naming the file that
+// cannot be created or written, or source when it cannot be read again as it was.
+void WriteItemFile(const std::string& source, const TItemTypes& items, const TItemType& item,
+                   const std::string& fileName);
+
 // Writes each item's data to DIR/NNNN.bin and ListJson to DIR/items.json, creating DIR when missing. Raises
 // EPackError naming the directory or file that cannot be created or written.
-void ExtractItems(const TItemTypes& items, const std::string& dir);
+void ExtractItems(const std::string& source, const TItemTypes& items, const std::string& dir);
