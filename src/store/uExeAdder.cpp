@@ -201,6 +201,12 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items, int32_t maxInf
         return;
     }
     TStoreReader reader(*stream);
+    ReadItems(reader, items,
+              [&](const TStoreRecord& record, TItemType& item) { reader.ReadData(record, item, maxInflated); });
+}
+
+void ReadItems(TStoreReader& reader, TItemTypes& items,
+               const std::function<void(const TStoreRecord& record, TItemType& item)>& readData) {
     items.SetLength(static_cast<size_t>(reader.Count()));
     TStoreRecord record;
     for (size_t i = 0; reader.Next(record); ++i) {
@@ -208,7 +214,7 @@ void ReadExeItems(const std::string& fileName, TItemTypes& items, int32_t maxInf
         item.Name = record.Name;
         item.Compressed = record.Compressed;
         item.StoredSize = record.StoredSize;
-        reader.ReadData(record, item, maxInflated);
+        readData(record, item);
     }
 }
 

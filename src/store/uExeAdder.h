@@ -117,6 +117,10 @@ private:
 // exception (EZDecompressionError, EReadError, EImageBlockException, EOutOfMemory) reaches the caller; an item
 // that inflates beyond maxInflated is damaged in this sense ("insufficient memory").
 void ReadExeItems(const std::string& fileName, TItemTypes& items, int32_t maxInflated = MaxInflatedSize);
+// Fills items (empty) with the reader's items in store order: name, flags and stored size, then readData for the
+// data (which may leave it empty). Raises whatever reading or readData raises, with the items read so far.
+void ReadItems(TStoreReader& reader, TItemTypes& items,
+               const std::function<void(const TStoreRecord& record, TItemType& item)>& readData);
 // Frees every item's data and empties the array.
 void FreeExeItems(TItemTypes& items);
 

@@ -93,25 +93,19 @@ private:
 };
 
 // Reads every item: names and flags, sizes, and the data of the items small enough to hold.
-void ReadItems(TStream& stream, const std::string& fileName, TItemTypes& items) {
+void ReadReportItems(TStream& stream, const std::string& fileName, TItemTypes& items) {
     TStoreReader reader(stream);
-    items.SetLength(static_cast<size_t>(reader.Count()));
-    TStoreRecord record;
-    for (size_t i = 0; reader.Next(record); ++i) {
-        TItemType& item = items[i];
-        item.Name = record.Name;
-        item.Compressed = record.Compressed;
-        item.StoredSize = record.StoredSize;
+    ReadItems(reader, items, [&](const TStoreRecord& record, TItemType& item) {
         TMeasuringSink sink;
         reader.CopyData(record, sink);
         if (sink.Size() > INT32_MAX)
-            throw EPackError(fileName, "item " + std::to_string(i) + " unpacks to more than 2 GiB");
+            throw EPackError(fileName, "item \"" + PrintableName(record.Name) + "\" unpacks to more than 2 GiB");
         item.Size = static_cast<int32_t>(sink.Size());
-        if (!sink.Held() || sink.Bytes().empty()) continue;
+        if (!sink.Held() || sink.Bytes().empty()) return;
         item.Data = static_cast<uint8_t*>(std::malloc(sink.Bytes().size()));
         if (!item.Data) throw std::bad_alloc();
         std::memcpy(item.Data, sink.Bytes().data(), sink.Bytes().size());
-    }
+    });
 }
 
 // Raises EPackError for a file the reader would silently take as empty.
@@ -145,7 +139,7 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
             } catch (const EImageBlockException&) {
             }
         }
-        ReadItems(stream, fileName, report.Items);
+        ReadReportItems(stream, fileName, report.Items);
     } catch (const EPackError&) {
         throw;
     } catch (const Exception& e) {
