@@ -14,7 +14,7 @@
 
 namespace {
 
-struct TItemSpec {
+struct TStoreEntry {
     std::string Name;
     std::vector<uint8_t> Data;
 };
@@ -26,10 +26,10 @@ std::vector<uint8_t> T(const std::string& text) {
 // The items as a store in memory, made by the store writer: every item compressed, an empty one too.
 class TTestStore {
 public:
-    explicit TTestStore(const std::vector<TItemSpec>& specs) {
+    explicit TTestStore(const std::vector<TStoreEntry>& entries) {
         std::vector<TStoreItem> items;
-        for (const TItemSpec& spec : specs)
-            items.push_back({spec.Name, spec.Data, true});
+        for (const TStoreEntry& entry : entries)
+            items.push_back({entry.Name, entry.Data, true});
         const std::vector<uint8_t> bytes = BuildStore(items, 0x3C, 0);
         FBytes.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
         FReader.emplace(FBytes);
@@ -72,13 +72,15 @@ private:
     static std::string Bytes(const TContentItem& item) {
         TMemoryStream out;
         item.WriteTo(out);
-        return out.Length() == 0 ? "(empty)" : std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Length()));
+        return out.Length() == 0
+                   ? "(empty)"
+                   : std::string(reinterpret_cast<const char*>(out.Memory()), static_cast<size_t>(out.Length()));
     }
 };
 
 // Applies the items and writes the additional files; the finishing step has a test of its own.
-std::vector<std::string> Load(const std::vector<TItemSpec>& specs) {
-    TTestStore store(specs);
+std::vector<std::string> Load(const std::vector<TStoreEntry>& entries) {
+    TTestStore store(entries);
     TRecordingTarget target;
     TContentReader reader(target);
     reader.ApplyItems(store.Reader());
@@ -123,7 +125,7 @@ TEST(ContentKeys, NoKeyContainsAnIndexedKey) {
 
 struct TLoadCase {
     const char* Name;
-    std::vector<TItemSpec> Items;
+    std::vector<TStoreEntry> Items;
     TLog Expected;
 };
 
@@ -228,7 +230,7 @@ TEST(ContentReader, MatchingTable) {
 
 TEST(ContentReader, FinishChoosesScaleAndVersionDefault) {
     struct TCase {
-        std::vector<TItemSpec> Items;
+        std::vector<TStoreEntry> Items;
         TLog Expected;
     };
     const std::vector<TCase> cases = {
