@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iomanip>
 #include <memory>
 #include <new>
@@ -209,19 +210,28 @@ std::string ListJson(const TItemTypes& items) {
     return list.dump(2, ' ', true) + "\n";
 }
 
-void WritePackFile(const std::string& fileName, const void* data, size_t size) {
+namespace {
+// Creates or replaces the file and has write fill it; the file's own failures are reported against its name.
+void WriteToPackFile(const std::string& fileName, const std::function<void(TStream& file)>& write) {
     try {
         TFileStream file(fileName, TFileMode::fmCreate);
-        for (size_t done = 0; done < size;) {
-            const auto n = static_cast<int32_t>(std::min<size_t>(size - done, 1 << 30));
-            file.WriteBuffer(static_cast<const uint8_t*>(data) + done, n);
-            done += static_cast<size_t>(n);
-        }
+        write(file);
     } catch (const EFOpenError&) {
         throw EPackError(fileName, "cannot create file");
     } catch (const EWriteError&) {
         throw EPackError(fileName, "cannot write file");
     }
+}
+} // namespace
+
+void WritePackFile(const std::string& fileName, const void* data, size_t size) {
+    WriteToPackFile(fileName, [&](TStream& file) {
+        for (size_t done = 0; done < size;) {
+            const auto n = static_cast<int32_t>(std::min<size_t>(size - done, 1 << 30));
+            file.WriteBuffer(static_cast<const uint8_t*>(data) + done, n);
+            done += static_cast<size_t>(n);
+        }
+    });
 }
 
 void WriteItemFile(const std::string& source, const TItemTypes& items, const TItemType& item,
@@ -244,14 +254,9 @@ void WriteItemFile(const std::string& source, const TItemTypes& items, const TIt
             if (!reader.Next(record)) throw EPackError(source, "changed while it was read");
             if (i == index) break;
         }
-        TFileStream file(fileName, TFileMode::fmCreate);
-        try {
+        WriteToPackFile(fileName, [&](TStream& file) {
             if (reader.CopyData(record, file) != item.Size) throw EPackError(source, "changed while it was read");
-        } catch (const EWriteError&) {
-            throw EPackError(fileName, "cannot write file");
-        }
-    } catch (const EFOpenError&) {
-        throw EPackError(fileName, "cannot create file");
+        });
     } catch (const EPackError&) {
         throw;
     } catch (const Exception& e) {
