@@ -50,10 +50,24 @@ void TfrmMain::FormCreate(TObject*) {
         return;
     }
 
-    if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmRun) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmRun) {
+        ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+        // The rest of the start waits for the movies, which are assigned when the form is shown.
+        StartPending = true;
+    } else {
+        SetApplicationTitle();
+    }
+}
+
+void TfrmMain::FinishStart() {
     // Keys reach only the thread of the active window, where the keyboard hook sits: the full-screen form takes
     // the foreground, or key presses would go on to the window that had it.
     if (ScreenSaver->Mode() == ssmRun) SetForegroundWindow(Handle());
+    SetApplicationTitle();
+}
+
+void TfrmMain::SetApplicationTitle() {
+    // Asking the shell loads its libraries.
     Application->SetTitle(FileNameWithoutExtension(GetShellPath(ParamStr(0))));
 }
 

@@ -48,6 +48,8 @@ public:
     // The movie controls, in creation order; owned by the form.
     std::vector<TShockwaveFlashEx*> MovieControls;
     bool MoviePending = false;
+    // Set where movies play once the form is shown: what is left of the start then waits for their assignment.
+    bool StartPending = false;
 
     // Reads the content store of the running executable (or of exeFileName) into the settings above, writes the
     // movie and the additional files and takes the content's mutex. Raises what reading a damaged store raises.
@@ -63,6 +65,11 @@ public:
     // Stops and frees the movies and deletes what the loader wrote; harmless when run twice.
     void ReleaseMovies();
     void FormShow(TObject* sender);
+    // Titles the application after the program's file, named as the shell names it.
+    void SetApplicationTitle();
+    // What the start does after the movies are assigned: the full-screen form takes the foreground and the
+    // application is titled; neither is anything the movies need to wait for.
+    void FinishStart();
     void FormDestroy(TObject* sender);
     void ScreenSaverTerminate(TObject* sender);
 };

@@ -128,13 +128,16 @@ bool TfrmMain::SetUpMovies() {
 }
 
 void TfrmMain::FormShow(TObject*) {
-    if (!MoviePending || MovieControls.empty() || !Flash.VersionAtLeast(RequiredFlashVersion)) return;
-    MoviePending = false;
-    for (TShockwaveFlashEx* control : MovieControls) {
-        if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;
-        if (ScreenSaver->Mode() == ssmRun && !MovieScale.empty() && !Guarded([&] { control->SetScale(MovieScale); }))
-            MoviePending = true;
+    if (MoviePending && !MovieControls.empty() && Flash.VersionAtLeast(RequiredFlashVersion)) {
+        MoviePending = false;
+        for (TShockwaveFlashEx* control : MovieControls) {
+            if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;
+            if (ScreenSaver->Mode() == ssmRun && !MovieScale.empty() &&
+                !Guarded([&] { control->SetScale(MovieScale); }))
+                MoviePending = true;
+        }
     }
+    if (std::exchange(StartPending, false)) FinishStart();
 }
 
 void TfrmMain::WndProc(TMessage& message) {

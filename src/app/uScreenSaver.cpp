@@ -181,7 +181,10 @@ TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner)
     // The IME status window is closed while the screensaver runs and reopened afterwards unless the
     // language bar was set to hide it.
     FVisible = true;
-    FImeWindow = ImmGetDefaultIMEWnd(FForm->Handle());
+    // The thread's default IME window, asked through the application's window: the form's own window is made
+    // later, when it is first shown, with the frame and size it keeps, instead of being made here and then
+    // reframed and resized over the whole desktop.
+    FImeWindow = ImmGetDefaultIMEWnd(Application && Application->Handle() ? Application->Handle() : FForm->Handle());
     FRestoreImeStatus =
         ReadSmallRegistryValue(HKEY_CURRENT_USER, "Software\\Microsoft\\CTF\\LangBar", "ShowStatus") == 0;
 
@@ -257,7 +260,8 @@ void TScreenSaver::AdjustForm() {
 void TScreenSaver::UpdateVisible() {
     if (FVisible) {
         FForm->Show();
-        if (FImeWindow && FTerminateOnKeyDown) SendMessageA(FImeWindow, WM_IME_CONTROL, IMC_CLOSESTATUSWINDOW, 0);
+        // Posted: the first message to the IME window loads the input method, which need not hold up the movie.
+        if (FImeWindow && FTerminateOnKeyDown) PostMessageA(FImeWindow, WM_IME_CONTROL, IMC_CLOSESTATUSWINDOW, 0);
         KeepOnTop();
     } else {
         FForm->Hide();

@@ -131,9 +131,11 @@ void TThreadTimer::SetEnabled(bool enabled) {
     if (effective == FShared->Enabled) return;
     FShared->Enabled = effective;
     // Only the first enabling finds the worker suspended; from inside a tick the worker runs, so nothing waits.
+    // The caller waits only for a worker that is still suspended after being resumed: the screensaver enables its
+    // timer while it starts, and a wait there would only delay the movie.
     while (FWorker->Suspended()) {
         FWorker->Resume();
-        Sleep(10);
+        if (FWorker->Suspended()) Sleep(10);
     }
 }
 

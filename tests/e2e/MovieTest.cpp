@@ -140,6 +140,21 @@ TEST_F(E2EMovie, QuitCommandEndsRunMode) {
     EXPECT_FALSE(Exists(FContentFolder));
 }
 
+// Once the movies have theirs, the run-mode form takes the foreground by itself: keys reach only the thread of the
+// active window, where the keyboard hook sits.
+TEST_F(E2EMovie, TakesTheForegroundOnceTheMoviesPlay) {
+    StartAndWaitForMovies();
+    HWND form = nullptr;
+    for (HWND window : ProcessWindows(FRunner.Pid(), "TfrmMain"))
+        if (IsWindowVisible(window)) form = window;
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == form; }, 5000))
+        << "the run-mode form did not take the foreground";
+    PressKey('A');
+    ASSERT_TRUE(FRunner.WaitForExit()) << "a key did not end it";
+    ASSERT_TRUE(FStarter.WaitForExit());
+}
+
 // The content can keep input from ending the screensaver and show the cursor; closing the form still ends it.
 TEST_F(E2EMovie, ContentThatKeepsInputFromEndingIt) {
     FItems.push_back({KeyName(TContentKey::EndOnMouse), {0}, false});
