@@ -94,8 +94,7 @@ private:
 };
 
 // Reads every item: names and flags, sizes, and the data of the items small enough to hold.
-void ReadReportItems(TStream& stream, const std::string& fileName, TItemTypes& items) {
-    TStoreReader reader(stream);
+void ReadReportItems(TStoreReader& reader, const std::string& fileName, TItemTypes& items) {
     ReadItems(reader, items, [&](const TStoreRecord& record, TItemType& item) {
         TMeasuringSink sink;
         reader.CopyData(record, sink);
@@ -126,7 +125,8 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
     CheckReadable(fileName);
     try {
         TFileReadStream stream(fileName);
-        const TStoreLocation location = LocateStore(stream);
+        TStoreReader reader(stream);
+        const TStoreLocation& location = reader.Location();
         report.FileSize = location.FileSize;
         report.Path = location.Path;
         report.Tail = location.Tail;
@@ -140,7 +140,7 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
             } catch (const EImageBlockException&) {
             }
         }
-        ReadReportItems(stream, fileName, report.Items);
+        ReadReportItems(reader, fileName, report.Items);
     } catch (const EPackError&) {
         throw;
     } catch (const Exception& e) {
