@@ -285,6 +285,15 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
         {movie + "[[files]]\npath = \"huge.dat\"\n",
          {"M:4:8: files[0].path: D/huge.dat is 2048 MiB; a screensaver holds no file larger than 2 GiB"}},
         {movie + "[dialog]\ncolor = 1\n", {"M:4:1: dialog.color: unknown key"}},
+        {movie + "[product]\nversion = \"1.2.3.4.5\"\n",
+         {"M:4:11: product.version: expected 1 to 4 numbers from 0 to 65535 separated by dots, such as \"1.2.0\", "
+          "not the string \"1.2.3.4.5\""}},
+        {movie + "[product]\nversion = \"1.65536\"\nnam = \"x\"\n",
+         {"M:5:1: product.nam: unknown key; did you mean \"name\"?",
+          "M:4:11: product.version: expected 1 to 4 numbers from 0 to 65535 separated by dots, such as \"1.2.0\", "
+          "not the string \"1.65536\""}},
+        {"arch = \"arm64\"\n" + movie, {"M:1:8: arch: expected \"x86\" or \"x64\", not the string \"arm64\""}},
+        {movie + "[no_player]\ntext = 1\n", {"M:4:8: no_player.text: expected a string, not the integer 1"}},
         {movie + "[[files]]\npath = \"notes.txt\"\nname = \"~MUTONE-run.lock\"\n",
          {"M:5:8: files[0].name: \"~MUTONE-run.lock\" is the name of the file that marks the screensaver's own "
           "folder"}},

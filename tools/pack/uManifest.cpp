@@ -79,6 +79,22 @@ bool IsDottedVersion(std::string_view text) {
     return digit;
 }
 
+// What a VS_FIXEDFILEINFO can hold: up to four 16-bit numbers.
+bool IsFileVersion(std::string_view text) {
+    if (!IsDottedVersion(text)) return false;
+    int fields = 1;
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c == '.') {
+            ++fields;
+            value = 0;
+        } else if ((value = value * 10 + static_cast<uint32_t>(c - '0')) > 65535) {
+            return false;
+        }
+    }
+    return fields <= 4;
+}
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -94,9 +110,13 @@ public:
         : M(manifest), D(diagnostics), FManifestDir(std::move(manifestDir)) {}
 
     void Root(const toml::table& root) {
-        CheckKeys(root, "", {"id", "code_page", "movie", "screen", "files", "dialog"});
+        CheckKeys(root, "", {"id", "code_page", "arch", "product", "movie", "screen", "files", "dialog", "no_player"});
         if (auto* node = root.get("id")) String(*node, "id", M.Id);
         if (auto* node = root.get("code_page")) CodePage(*node);
+        if (auto* node = root.get("arch")) Choice(*node, "arch", ArchNames, false, M.Arch);
+        if (auto* node = root.get("product")) {
+            if (auto* table = Table(*node, "product")) Product(*table);
+        }
         if (auto* node = root.get("movie")) {
             if (auto* table = Table(*node, "movie")) Movie(*table);
         }
@@ -106,6 +126,9 @@ public:
         if (auto* node = root.get("files")) Files(*node);
         if (auto* node = root.get("dialog")) {
             if (auto* table = Table(*node, "dialog")) Dialog(*table);
+        }
+        if (auto* node = root.get("no_player")) {
+            if (auto* table = Table(*node, "no_player")) NoPlayer(*table);
         }
     }
 
@@ -156,6 +179,32 @@ private:
         if (auto* n = t.get("link")) String(*n, "dialog.link", M.Link);
         if (auto* n = t.get("close_button")) Bool(*n, "dialog.close_button", M.CloseButton);
         if (auto* n = t.get("picture")) Path(*n, "dialog.picture", M.Picture);
+    }
+
+    void Product(const toml::table& t) {
+        CheckKeys(t, "product.",
+                  {"name", "icon", "version", "company", "copyright", "description", "product_name"});
+        TProductFields& P = M.Product;
+        if (auto* n = t.get("name")) String(*n, "product.name", P.Name);
+        if (auto* n = t.get("icon")) Path(*n, "product.icon", P.Icon);
+        if (auto* n = t.get("version")) {
+            if (String(*n, "product.version", P.Version) && !IsFileVersion(*P.Version.Value)) {
+                D.Error(P.Version.Where, "product.version",
+                        "expected 1 to 4 numbers from 0 to 65535 separated by dots, such as \"1.2.0\", not " +
+                            Describe(*n));
+                P.Version.Value.reset();
+            }
+        }
+        if (auto* n = t.get("company")) String(*n, "product.company", P.Company);
+        if (auto* n = t.get("copyright")) String(*n, "product.copyright", P.Copyright);
+        if (auto* n = t.get("description")) String(*n, "product.description", P.Description);
+        if (auto* n = t.get("product_name")) String(*n, "product.product_name", P.ProductName);
+    }
+
+    void NoPlayer(const toml::table& t) {
+        CheckKeys(t, "no_player.", {"text", "link"});
+        if (auto* n = t.get("text")) String(*n, "no_player.text", M.NoPlayerText);
+        if (auto* n = t.get("link")) String(*n, "no_player.link", M.NoPlayerLink);
     }
 
     void Files(const toml::node& node) {
@@ -379,6 +428,16 @@ bool ReadText(const std::string& fileName, std::string& text) {
 // Keys whose value is a string whatever it looks like: "--set movie.required_flash_version=9.0" means the text.
 bool TakesOnlyText(std::string_view key) {
     static constexpr std::string_view Keys[] = {"id",
+                                                "arch",
+                                                "product.name",
+                                                "product.icon",
+                                                "product.version",
+                                                "product.company",
+                                                "product.copyright",
+                                                "product.description",
+                                                "product.product_name",
+                                                "no_player.text",
+                                                "no_player.link",
                                                 "movie.file",
                                                 "movie.name",
                                                 "movie.required_flash_version",

@@ -51,12 +51,28 @@ struct TManifestFile {
     TSourcePos Where;
 };
 
+// The author's identity, which goes into the screensaver's own resources rather than its content store, so
+// that Windows can read it without running the program. Texts are UTF-8 here and UTF-16 in the resources, so
+// they do not depend on the code page.
+struct TProductFields {
+    TSetting<std::string> Name;        // how Windows lists the screensaver
+    TSetting<std::string> Icon;        // a .ico file, resolved like the files' paths
+    TSetting<std::string> Version;     // 1 to 4 dotted numbers, each 0 to 65535
+    TSetting<std::string> Company;
+    TSetting<std::string> Copyright;
+    TSetting<std::string> Description; // the name when not given
+    TSetting<std::string> ProductName; // the name when not given
+};
+
 // Every setting as written (texts still UTF-8), each with where it was given; an absent one stays empty and
 // leaves the screensaver's own default in place.
 struct TManifest {
     std::string Source; // the manifest, or the movie given in its place
     TSetting<std::string> Id;
     TSetting<int64_t> CodePage;
+    TSetting<int32_t> Arch; // an index into ArchNames; x86 when not given
+
+    TProductFields Product;
 
     TSetting<std::string> MovieFile; // resolved like the files' paths
     TSetting<std::string> MovieName;
@@ -82,11 +98,16 @@ struct TManifest {
     TSetting<std::string> Link;
     TSetting<bool> CloseButton;
     TSetting<std::string> Picture; // resolved like the files' paths
+
+    // What the screensaver tells the user when no usable Flash control is installed; nothing when not given.
+    TSetting<std::string> NoPlayerText;
+    TSetting<std::string> NoPlayerLink;
 };
 
 // The named choices of the settings that have them, in the order of their stored values (0, 1, ...).
 inline constexpr const char* QualityNames[] = {"low", "high", "autolow", "autohigh"};
 inline constexpr const char* MonitorNames[] = {"span", "first", "each"};
+inline constexpr const char* ArchNames[] = {"x86", "x64"};
 
 // Reads a manifest, or takes input as the movie itself when it begins like an SWF file, then applies each
 // "key=value" of sets over it (a value that is not TOML is taken as a string; relative paths in them are taken
