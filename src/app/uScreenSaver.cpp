@@ -110,8 +110,8 @@ void DecideDpiAwareness() {
     // Looked up, not imported: the calls exist from Windows 8.1 (shcore) and 10 1703 (the context) on.
     const HANDLE perMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
     using TSetProcessDpiAwarenessContext = BOOL(WINAPI*)(HANDLE);
-    auto setContext = reinterpret_cast<TSetProcessDpiAwarenessContext>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
+    auto setContext = reinterpret_cast<TSetProcessDpiAwarenessContext>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
     if (setContext && setContext(perMonitorAwareV2)) return;
     UniqueHModule shcore = LoadSystemLibrary("shcore.dll");
     if (!shcore) return;

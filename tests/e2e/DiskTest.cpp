@@ -44,8 +44,9 @@ public:
     }
     int32_t Write(const void*, int32_t) override { return 0; }
     int64_t Seek64(int64_t offset, TSeekOrigin origin) override {
-        FPosition = origin == TSeekOrigin::soBeginning ? offset : origin == TSeekOrigin::soEnd ? FSize + offset
-                                                                                                 : FPosition + offset;
+        FPosition = origin == TSeekOrigin::soBeginning ? offset
+                    : origin == TSeekOrigin::soEnd     ? FSize + offset
+                                                       : FPosition + offset;
         return FPosition;
     }
 
@@ -92,8 +93,8 @@ protected:
                 Sleep(0);
             }
         });
-        FRunner = TChildProcess::Start(Quoted(FScreenSaver) + " /e",
-                                       EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
+        FRunner =
+            TChildProcess::Start(Quoted(FScreenSaver) + " /e", EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
         const bool assigned = WaitUntil([&] { return !PlayerPuts(FRecord, 102).empty(); }, StartDeadlineMs * 2);
         done = true;
         watcher.join();
@@ -120,9 +121,9 @@ protected:
 TEST_F(E2ESmallDisk, AMovieLargerThanTheVolumeStopsAtTheMarginLeavesNothingAndRunsBlack) {
     const TVolumeSpace volume = TempSpace();
     Pack(volume.Total * 2);
-    ASSERT_LT(GetFileSize(CreateFileA(FScreenSaver.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-                          nullptr),
-              static_cast<DWORD>(volume.Total / 100))
+    ASSERT_LT(
+        GetFileSize(CreateFileA(FScreenSaver.c_str(), 0, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), nullptr),
+        static_cast<DWORD>(volume.Total / 100))
         << "the bomb is not small";
     const std::set<std::string> before = TempTree(Ours());
     const int64_t freeBefore = TempSpace().Free;
@@ -138,8 +139,8 @@ TEST_F(E2ESmallDisk, AMovieLargerThanTheVolumeStopsAtTheMarginLeavesNothingAndRu
         EXPECT_EQ(entry.find(".swf"), std::string::npos) << entry;
     ASSERT_TRUE(FRunner.StaysUp());
     const RECT desk = VirtualScreen();
-    EXPECT_TRUE(WaitUntil([&] { return ScreenPixel((desk.left + desk.right) / 2, (desk.top + desk.bottom) / 2) == Black; },
-                          5000));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ScreenPixel((desk.left + desk.right) / 2, (desk.top + desk.bottom) / 2) == Black; }, 5000));
     EndAndCompare(before);
 }
 

@@ -47,7 +47,8 @@ std::string DialogKeyName(TDialogKey role) {
 }
 
 BOOL CALLBACK AddPlayerWindow(HWND child, LPARAM data) {
-    if (ClassOf(child) == "MutoneStandInPlayer") reinterpret_cast<std::vector<RECT>*>(data)->push_back(WindowRect(child));
+    if (ClassOf(child) == "MutoneStandInPlayer")
+        reinterpret_cast<std::vector<RECT>*>(data)->push_back(WindowRect(child));
     return TRUE;
 }
 
@@ -136,7 +137,8 @@ TEST_F(E2EHighDpi, RunModeCoversEveryMonitorsPhysicalRectangleAndFollowsDisplayC
             for (const RECT& m : monitors)
                 for (const POINT& p : {POINT{m.left + 2, m.top + 2}, POINT{m.right - 3, m.bottom - 3},
                                        POINT{m.left + 2, m.bottom - 3}, POINT{m.right - 3, m.top + 2}})
-                    if (ScreenPixel(p.x, p.y) != MovieColour) wrong += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+                    if (ScreenPixel(p.x, p.y) != MovieColour)
+                        wrong += " " + std::to_string(p.x) + "," + std::to_string(p.y);
             return wrong.empty();
         },
         5000);
