@@ -1,6 +1,7 @@
 // A run's files on a small temporary volume (tests/e2e/in-prefix.sh --small-temp 256m): content that declares a
 // movie far larger than the volume stops writing where the volume keeps its margin, leaves nothing and runs as a
-// black screensaver without a movie; a large movie that fits still plays.
+// black screensaver without a movie; a large movie that fits still plays, and one during which the disk fills up
+// leaves nothing either.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +23,14 @@ using namespace e2e;
 namespace {
 
 constexpr int64_t MiB = int64_t{1} << 20;
+// Names the run's folder in the temporary directory.
+const char* const Guid = "{5B2D4F6A-8C0E-4A1B-9D3F-7E5C1A9B0D2E}";
+
+std::string TempPath(const std::string& name) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp + name;
+}
 
 std::string KeyName(TContentKey role) {
     for (const TContentKeyInfo& key : ContentKeyTable())
@@ -76,8 +85,7 @@ protected:
         TFileStream out(FScreenSaver, TFileMode::fmCreate);
         out.WriteBuffer(base.data(), static_cast<int32_t>(base.size()));
         TStoreWriter writer(out, 0x5A, static_cast<int64_t>(base.size()));
-        const std::string guid = "{5B2D4F6A-8C0E-4A1B-9D3F-7E5C1A9B0D2E}";
-        writer.AddItem("GUID", guid.data(), guid.size(), true);
+        writer.AddItem("GUID", Guid, std::strlen(Guid), true);
         TPaddedMovie movie(movieSize);
         writer.AddItem(KeyName(TContentKey::Movie), movie, true, INT64_MAX);
         writer.Finish();
@@ -157,6 +165,27 @@ TEST_F(E2ESmallDisk, ALargeMovieThatFitsPlays) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << path;
     EXPECT_EQ((int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow, size);
+    EndAndCompare(before);
+}
+
+TEST_F(E2ESmallDisk, ADiskThatFillsUpWhileTheMovieIsWrittenLeavesNothing) {
+    const TVolumeSpace volume = TempSpace();
+    // It would fit; another program takes all the room left once 8 MiB of it are written (tests/e2e/in-prefix.sh).
+    Pack((volume.Free - FreeSpaceMargin(volume.Total)) / 2);
+    const std::set<std::string> before = TempTree(Ours());
+    const std::string filler = TempPath("mutone-filler"), filled = TempPath("mutone-filled"),
+                      request = TempPath("mutone-fill-when");
+    WriteFileBytes(request, std::vector<uint8_t>(Guid, Guid + std::strlen(Guid)));
+    StartAndWatch();
+    const bool filledUp =
+        WaitUntil([&] { return GetFileAttributesA(filled.c_str()) != INVALID_FILE_ATTRIBUTES; }, 2000);
+    EXPECT_EQ(PlayerPuts(FRecord, 102), std::vector<std::string>{"bstr "});
+    for (const std::string& entry : TempTree(Ours()))
+        EXPECT_EQ(entry.find(".swf"), std::string::npos) << entry;
+    ASSERT_TRUE(FRunner.StaysUp());
+    for (const std::string& file : {request, filler, filled})
+        DeleteFileA(file.c_str());
+    ASSERT_TRUE(filledUp) << "the disk was never filled: the test shows nothing";
     EndAndCompare(before);
 }
 

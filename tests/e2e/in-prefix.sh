@@ -7,6 +7,10 @@
 #                   process started from here on
 # --small-temp SIZE the prefix's temporary directory on a tmpfs of SIZE (mount's size= syntax) while PROGRAM runs;
 #                   needs root. Exits 77, which ctest counts as skipped, when the tmpfs cannot be mounted.
+#                   While PROGRAM runs, another program's sudden use of the disk is at its call: once it has written
+#                   a folder name (relative to the temporary directory) into mutone-fill-when, the first file in that
+#                   folder to pass 8 MiB makes this script take all but 1 MiB of the room left, as mutone-filler
+#                   (fallocate), and write mutone-filled. PROGRAM deletes all three.
 set -uo pipefail
 
 dpi=
@@ -40,6 +44,25 @@ if [ -n "$small_temp" ]; then
     # Lazily, should a Wine process still hold a file there as the run ends.
     trap 'umount "$unix_temp" 2>/dev/null || umount -l "$unix_temp"' EXIT
     echo "in-prefix.sh: $temp is a tmpfs of $small_temp" >&2
+    (
+        while :; do
+            if [ -s "$unix_temp/mutone-fill-when" ] && [ ! -e "$unix_temp/mutone-filled" ]; then
+                folder=$unix_temp/$(tr -d '\r\n' <"$unix_temp/mutone-fill-when" | tr '\\' /)
+                if [ -n "$(find "$folder" -maxdepth 1 -type f -size +8M 2>/dev/null | head -n 1)" ]; then
+                    # All but a MiB, at once: the run writes on meanwhile, so a size that no longer fits is
+                    # measured again.
+                    for _ in $(seq 50); do
+                        free=$(($(df --output=avail -B1 "$unix_temp" | tail -n 1) - 1048576))
+                        [ "$free" -gt 0 ] && fallocate -l "$free" "$unix_temp/mutone-filler" && break
+                    done
+                    : >"$unix_temp/mutone-filled"
+                fi
+            fi
+            sleep 0.005
+        done
+    ) </dev/null >/dev/null 2>&1 &
+    filler=$!
+    trap 'kill "$filler" 2>/dev/null; wait "$filler" 2>/dev/null; umount "$unix_temp" 2>/dev/null || umount -l "$unix_temp"' EXIT
 fi
 
 wine "$@"
