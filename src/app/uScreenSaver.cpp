@@ -113,6 +113,12 @@ void DecideDpiAwareness() {
     auto setContext = reinterpret_cast<TSetProcessDpiAwarenessContext>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
     if (setContext && setContext(perMonitorAwareV2)) return;
+    // Already aware (as Wine makes every process unless told otherwise): the awareness is set once per process, and
+    // loading shcore would only cost the start its time.
+    using TIsProcessDPIAware = BOOL(WINAPI*)();
+    auto isAware = reinterpret_cast<TIsProcessDPIAware>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "IsProcessDPIAware")));
+    if (isAware && isAware()) return;
     UniqueHModule shcore = LoadSystemLibrary("shcore.dll");
     if (!shcore) return;
     using TSetProcessDpiAwareness = HRESULT(WINAPI*)(int);
