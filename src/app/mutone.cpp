@@ -15,8 +15,13 @@ namespace {
 // copy does nothing else, so it relaunches before any other static object of the program is made (the Alt-key
 // fix's hook among them): it creates no window, hook, application object or COM apartment, and the other copy
 // starts that much sooner.
+// The full-screen copy's DPI awareness is a process-wide decision that the system takes with the first window, so it
+// is made here too, before any other static object can make one.
 struct TRunSwitchRelaunch {
-    TRunSwitchRelaunch() { RelaunchForRunSwitch(); }
+    TRunSwitchRelaunch() {
+        RelaunchForRunSwitch();
+        DecideDpiAwareness();
+    }
 } RunSwitchRelaunch __attribute__((init_priority(101)));
 
 // The settings dialog's controls (and message boxes) in the visual styles of common controls 6. Loaded here, not

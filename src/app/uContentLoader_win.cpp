@@ -14,15 +14,35 @@
 #include "support/uSysUtils.h"
 #include "uMain.h"
 #include "uRunFolder.h"
+#include "uWriteBudget.h"
 #include "ui/uDialog.h"
 #include "ui/uSimpleWebLabel.h"
 
 namespace {
 
+// The room on the temporary directory's volume; none when the system cannot tell.
+std::optional<TVolumeSpace> TempVolumeSpace() {
+    char temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length > MAX_PATH) return std::nullopt;
+    ULARGE_INTEGER available{}, total{};
+    if (!GetDiskFreeSpaceExA(temp, &available, &total, nullptr)) return std::nullopt;
+    return TVolumeSpace{static_cast<int64_t>(available.QuadPart), static_cast<int64_t>(total.QuadPart)};
+}
+
+void AbandonRunFiles(TfrmMain& form, TWriteBudget& budget) {
+    // What a run has written is worth nothing once part of it is missing, and the room it takes is what the rest
+    // of the system lacks: it all goes at once, and the run plays as content without a movie.
+    budget.Close();
+    for (const std::string& path : form.TempFiles)
+        if (FileExists(path)) DeleteFileA(path.c_str());
+    form.MoviePath.clear();
+}
+
 // The loader's effects on the main form and its screensaver component.
 class TMainFormContent final : public TContentTarget {
 public:
-    explicit TMainFormContent(TfrmMain& form) : F(form) {}
+    TMainFormContent(TfrmMain& form, TWriteBudget& budget) : F(form), FBudget(budget) {}
 
     void SetContentGuid(const std::string& guid) override {
         F.ContentGuid = guid;
@@ -60,6 +80,7 @@ private:
     void WriteTempFile(const std::string& path, const TContentItem& item);
 
     TfrmMain& F;
+    TWriteBudget& FBudget;
 };
 
 // The run's own folder, made on first use: the content's stable folder (its identifier's name) for the copy that
@@ -76,6 +97,7 @@ bool EnsureRunFolder(TfrmMain& form) {
 }
 
 void TMainFormContent::WriteMovie(const TContentItem& item) {
+    if (FBudget.Refused()) return; // no movie path for a file that is never written
     // A later movie item replaces the file of the first rather than placing a second one.
     if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, item);
     if (!EnsureRunFolder(F)) return;
@@ -86,6 +108,7 @@ void TMainFormContent::WriteMovie(const TContentItem& item) {
 }
 
 void TMainFormContent::WriteTempFile(const std::string& path, const TContentItem& item) {
+    if (FBudget.Refused()) return; // the run has given up writing
     // Listed before the file is made, so that even a failed or partial file is deleted at the end.
     F.TempFiles.push_back(path);
     std::unique_ptr<TFileStream> file;
@@ -95,10 +118,13 @@ void TMainFormContent::WriteTempFile(const std::string& path, const TContentItem
         return; // a file that cannot be made is skipped; the movie control then has nothing to load
     }
     try {
-        item.WriteTo(*file);
+        TBudgetedStream out(*file, FBudget);
+        item.WriteTo(out);
     } catch (const EWriteError&) {
-        // A full disk: skipped as well. Damaged data in the store is not the file's fault and goes on to the
-        // caller, as it does for every item read whole.
+        // Past the run's budget, or a full disk: damaged data in the store is not the file's fault and goes on to
+        // the caller, as it does for every item read whole.
+        file.reset();
+        AbandonRunFiles(F, FBudget);
     }
 }
 
@@ -156,7 +182,8 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     }
     std::optional<TStoreReader> store;
     if (file) store.emplace(*file);
-    TMainFormContent target(*this);
+    TWriteBudget budget(TempVolumeSpace);
+    TMainFormContent target(*this, budget);
     TContentReader reader(target);
     std::string pictureName;
     std::optional<TStoreRecord> picture;
@@ -187,7 +214,12 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
         // Read whole: the picture control and the dialog's movie reader take it from memory.
         TContentItem content(*store, *picture);
         const TItemType& whole = content.Whole();
-        const std::string path = whole.Size > 0 ? DialogContentPath(*this, pictureName) : std::string();
+        std::string path = whole.Size > 0 && !budget.Refused() ? DialogContentPath(*this, pictureName) : std::string();
+        // Held in memory whole, its size is known before anything is written.
+        if (!path.empty() && IsMovieFileName(path) && !budget.Allow(whole.Size)) {
+            AbandonRunFiles(*this, budget);
+            path.clear();
+        }
         if (!path.empty()) {
             if (IsMovieFileName(path)) TempFiles.push_back(path); // listed before it is written
             TMemoryStream stream;

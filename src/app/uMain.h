@@ -62,6 +62,9 @@ public:
     // cannot be created.
     bool SetUpMovies();
     void MovieFSCommand(const std::wstring& command, const std::wstring& args);
+    // In run mode with a movie on the first or on each monitor: puts each movie control on its monitor as the
+    // system reports them now, in enumeration order.
+    void PlaceMoviesOnMonitors();
     // Stops and frees the movies and deletes what the loader wrote; harmless when run twice.
     void ReleaseMovies();
     void FormShow(TObject* sender);

@@ -97,22 +97,13 @@ bool TfrmMain::SetUpMovies() {
     if (mode == ssmPreview) {
         CreateMovieControl(*this, onFSCommand)->SetAlign(TAlign::alClient);
     } else if (mode == ssmRun) {
-        // The form's origin is the desktop's top-left corner, so monitors are placed relative to it.
-        const int desktopLeft = GetSystemMetrics(SM_XVIRTUALSCREEN);
-        const int desktopTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
-        std::vector<RECT> monitors = MonitorRects();
-        auto placeOn = [&](const RECT& monitor) {
-            CreateMovieControl(*this, onFSCommand)
-                ->SetBounds(monitor.left - desktopLeft, monitor.top - desktopTop, monitor.right - monitor.left,
-                            monitor.bottom - monitor.top);
-        };
         if (MonitorLayout == 0) {
             CreateMovieControl(*this, onFSCommand)->SetAlign(TAlign::alClient);
-        } else if (MonitorLayout == 1 && !monitors.empty()) {
-            placeOn(monitors.front());
-        } else if (MonitorLayout == 2) {
-            for (const RECT& monitor : monitors)
-                placeOn(monitor);
+        } else if (MonitorLayout == 1 || MonitorLayout == 2) {
+            const size_t monitors = MonitorRects().size();
+            for (size_t i = 0; i < (MonitorLayout == 1 ? std::min<size_t>(monitors, 1) : monitors); ++i)
+                CreateMovieControl(*this, onFSCommand);
+            PlaceMoviesOnMonitors();
         }
     }
 
@@ -125,6 +116,19 @@ bool TfrmMain::SetUpMovies() {
         Guarded([&] { control->SetBackgroundColor(MovieBackgroundColor); });
     }
     return true;
+}
+
+void TfrmMain::PlaceMoviesOnMonitors() {
+    if (ScreenSaver->Mode() != ssmRun || (MonitorLayout != 1 && MonitorLayout != 2)) return;
+    // The form's origin is the desktop's top-left corner, so monitors are placed relative to it.
+    const int desktopLeft = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int desktopTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const std::vector<RECT> monitors = MonitorRects();
+    for (size_t i = 0; i < MovieControls.size() && i < monitors.size(); ++i) {
+        const RECT& monitor = monitors[i];
+        MovieControls[i]->SetBounds(monitor.left - desktopLeft, monitor.top - desktopTop, monitor.right - monitor.left,
+                                    monitor.bottom - monitor.top);
+    }
 }
 
 void TfrmMain::FormShow(TObject*) {
@@ -142,8 +146,10 @@ void TfrmMain::FormShow(TObject*) {
 
 void TfrmMain::WndProc(TMessage& message) {
     TForm::WndProc(message);
-    // An interactive movie gets the keys and clicks that reach the form.
     const UINT msg = message.Msg;
+    // The screensaver component has made the form cover the desktop again; each movie follows its monitor.
+    if (msg == WM_DISPLAYCHANGE || msg == WM_DPICHANGED) PlaceMoviesOnMonitors();
+    // An interactive movie gets the keys and clicks that reach the form.
     if (msg == WM_KEYDOWN || msg == WM_KEYUP || (msg >= WM_LBUTTONDOWN && msg <= WM_MBUTTONDBLCLK)) {
         for (TShockwaveFlashEx* control : MovieControls)
             if (control->HandleAllocated()) PostMessageA(control->Handle(), msg, message.WParam, message.LParam);

@@ -105,6 +105,29 @@ void RelaunchForRunSwitch() {
     ExitProcess(0);
 }
 
+void DecideDpiAwareness() {
+    if (ModeFromLetter(GetModeLetter()) != ssmRun) return;
+    // Looked up, not imported: the calls exist from Windows 8.1 (shcore) and 10 1703 (the context) on.
+    const HANDLE perMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
+    using TSetProcessDpiAwarenessContext = BOOL(WINAPI*)(HANDLE);
+    auto setContext = reinterpret_cast<TSetProcessDpiAwarenessContext>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (setContext && setContext(perMonitorAwareV2)) return;
+    // Already aware (as Wine makes every process unless told otherwise): the awareness is set once per process, and
+    // loading shcore would only cost the start its time.
+    using TIsProcessDPIAware = BOOL(WINAPI*)();
+    auto isAware = reinterpret_cast<TIsProcessDPIAware>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "IsProcessDPIAware")));
+    if (isAware && isAware()) return;
+    UniqueHModule shcore = LoadSystemLibrary("shcore.dll");
+    if (!shcore) return;
+    using TSetProcessDpiAwareness = HRESULT(WINAPI*)(int);
+    auto setAwareness = reinterpret_cast<TSetProcessDpiAwareness>(
+        reinterpret_cast<void*>(GetProcAddress(shcore.get(), "SetProcessDpiAwareness")));
+    const int processPerMonitorDpiAware = 2;
+    if (setAwareness) setAwareness(processPerMonitorDpiAware);
+}
+
 TScreenSaver::TScreenSaver(TCustomForm* owner) : TComponent(owner), FForm(owner) {
     SetName("ScreenSaver");
     // No run-time error boxes; the application window stays hidden and shows no main form by itself.
@@ -395,6 +418,12 @@ void TScreenSaver::FormWndProc(TMessage& message) {
     }
     if (callSaved) FSavedWndProc(message);
     if (!FTerminating && msg == WM_PAINT) DoTimerPaint();
+    // The monitors or their scaling changed: the suggested rectangle of WM_DPICHANGED is for a window that moved
+    // to another monitor, while this one covers them all, so the desktop is read again instead.
+    if (!FTerminating && FMode == ssmRun && (msg == WM_DISPLAYCHANGE || msg == WM_DPICHANGED)) {
+        RECT desktop = VirtualDesktop();
+        FForm->SetBounds(desktop.left, desktop.top, desktop.right - desktop.left, desktop.bottom - desktop.top);
+    }
 }
 
 LRESULT CALLBACK TScreenSaver::MouseHookProc(int code, WPARAM wParam, LPARAM lParam) noexcept {

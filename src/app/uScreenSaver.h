@@ -23,6 +23,11 @@ char GetModeLetter();
 // Start-up step, before anything else of the program is made: for /S, start this program again with /E, wait for
 // it and end with exit code 0. Returns only when the switch is not S.
 void RelaunchForRunSwitch();
+// Makes the full-screen copy (/E) per-monitor DPI aware, v2 where the system has it, so that its forms and movies
+// are drawn at the screens' own resolution rather than stretched. Every other mode keeps the system's default: a
+// preview window is a child of another process's window, and the settings dialog keeps its 96-dpi layout. Must
+// run before the process makes its first window; does nothing where the system has no such calls (Vista, 7).
+void DecideDpiAwareness();
 
 class TScreenSaver : public TComponent {
 public:

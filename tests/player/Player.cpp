@@ -133,6 +133,25 @@ public:
         GetModuleFileNameA(Module, path, MAX_PATH);
         FName = std::to_string(GetCurrentProcessId()) + "." + std::to_string(++InstanceCounter);
         Record("create %s", path);
+        Record("dpi %s", ThreadDpiAwareness());
+    }
+
+    // The awareness of the thread that creates the control, the one its host's windows have; looked up, since
+    // systems before Windows 10 do not have the calls.
+    static const char* ThreadDpiAwareness() {
+        using TGetContext = HANDLE(WINAPI*)();
+        using TAreEqual = BOOL(WINAPI*)(HANDLE, HANDLE);
+        HMODULE user32 = GetModuleHandleA("user32.dll");
+        auto get = reinterpret_cast<TGetContext>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+        auto equal = reinterpret_cast<TAreEqual>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "AreDpiAwarenessContextsEqual")));
+        if (!get || !equal) return "none";
+        const HANDLE context = get();
+        const char* const names[] = {"unaware", "system", "permonitor", "permonitorv2"};
+        for (intptr_t i = 0; i < 4; ++i)
+            if (equal(context, reinterpret_cast<HANDLE>(-1 - i))) return names[i];
+        return "unknown";
     }
 
     void Record(const char* format, ...) {
