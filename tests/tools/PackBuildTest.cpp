@@ -222,6 +222,8 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
     ResizeFile(File("huge.bmp"), 512ll * 1024 * 1024); // sparse: refused from its size before a byte is read
     WriteText("huge.dat", "");
     ResizeFile(File("huge.dat"), 2048ll * 1024 * 1024 + 1);
+    WriteText("big.dat", "");
+    ResizeFile(File("big.dat"), 1536ll * 1024 * 1024);
     std::string why;
     TBitmapPixels pixels;
     ASSERT_FALSE(ReadBitmapFile(reinterpret_cast<const uint8_t*>("BM, then nothing a bitmap needs"), 31, pixels, &why));
@@ -285,6 +287,10 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
         {movie + "[[files]]\npath = \"huge.dat\"\n",
          {"M:4:8: files[0].path: D/huge.dat is 2048 MiB; a screensaver holds no file larger than 2 GiB"}},
         {movie + "[dialog]\ncolor = 1\n", {"M:4:1: dialog.color: unknown key"}},
+        {movie + "[[files]]\npath = \"big.dat\"\n[[files]]\npath = \"big.dat\"\nname = \"b\"\n[[files]]\npath = "
+                 "\"big.dat\"\nname = \"c\"\n",
+         {"M:9:8: files[2].path: D/big.dat takes the files the screensaver writes to 4608 MiB; a run writes no "
+          "more than 4096 MiB in all"}},
         {movie + "[product]\nversion = \"1.2.3.4.5\"\n",
          {"M:4:11: product.version: expected 1 to 4 numbers from 0 to 65535 separated by dots, such as \"1.2.0\", "
           "not the string \"1.2.3.4.5\""}},
@@ -310,7 +316,7 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
         EXPECT_EQ(run.Err, expected) << row.Manifest;
         EXPECT_EQ(run.Out, "");
         EXPECT_EQ(FilesIn(""),
-                  (std::vector<std::string>{"bad.swf", "huge.bmp", "huge.dat", "m.toml", "movie.swf", "notes.txt",
+                  (std::vector<std::string>{"bad.swf", "big.dat", "huge.bmp", "huge.dat", "m.toml", "movie.swf", "notes.txt",
                                             "picture.bmp", "picture.swf", "runtime.exe", "short.swf"}))
             << "nothing written: " << row.Manifest;
     }

@@ -6,6 +6,7 @@
 
 #include "app/uContentLoader.h"
 #include "app/uRunFolder.h"
+#include "app/uWriteBudget.h"
 #include "flash/uFlashUtils.h"
 #include "forms/BitmapReader.h"
 #include "store/ZLibEx.h"
@@ -219,10 +220,22 @@ private:
         return true;
     }
 
+    // A run writes the movie, the additional files and the dialog's movie, and stops at MaxRunBytes in all:
+    // content that passes it would play black, so it is refused here, at the file that takes it past.
+    void CountWritten(const std::string& path, const std::string& field, const TSourcePos& where) {
+        const int64_t before = FRunBytes;
+        FRunBytes += RegularFileSize(path).value_or(0);
+        if (before <= MaxRunBytes && FRunBytes > MaxRunBytes)
+            D.Error(where, field,
+                    path + " takes the files the screensaver writes to " + MiB(FRunBytes) +
+                        "; a run writes no more than " + MiB(MaxRunBytes) + " in all");
+    }
+
     // The movie's SWF version, 0 when it cannot be read.
     int32_t CheckMovie() {
         if (!M.MovieFile.Given() || !CheckInputFile(*M.MovieFile.Value, "movie.file", M.MovieFile.Where, true))
             return 0;
+        CountWritten(*M.MovieFile.Value, "movie.file", M.MovieFile.Where);
         try {
             return TSWF(*M.MovieFile.Value).Version();
         } catch (const Exception& e) {
@@ -253,7 +266,8 @@ private:
             const TManifestFile& file = M.Files[i];
             const std::string field = "files[" + std::to_string(i) + "]";
             if (!file.Path.Given()) continue;
-            CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where, true);
+            if (CheckInputFile(*file.Path.Value, field + ".path", file.Path.Where, true))
+                CountWritten(*file.Path.Value, field + ".path", file.Path.Where);
             TSetting<std::string> name = file.Name;
             if (!name.Given()) name = NameOf(file.Path);
             const auto stored = StoredName(name, field + (file.Name.Given() ? ".name" : ".path"));
@@ -273,6 +287,7 @@ private:
         const auto name = StoredName(NameOf(M.Picture), "dialog.picture", movie);
         if (!name) return;
         if (movie) {
+            CountWritten(path, "dialog.picture", M.Picture.Where);
             try {
                 TSWF swf(path);
             } catch (const Exception& e) {
@@ -329,6 +344,7 @@ private:
     TDiagnostics& D;
     int FCodePage;
     std::vector<std::pair<std::string, std::string>> FNames; // folded name, the field that gave it
+    int64_t FRunBytes = 0;
 };
 
 uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at) {
