@@ -21,7 +21,7 @@ struct TCommandHelp {
 };
 
 constexpr TCommandHelp CommandHelp[] = {
-    {"build MANIFEST|MOVIE -o OUT [--arch x86|x64] [--runtime FILE] [--set KEY=VALUE]...",
+    {"build MANIFEST|MOVIE -o OUT [--runtime FILE] [--set KEY=VALUE]...",
      "write the screensaver OUT: the runtime with the movie and settings behind it"},
     {"init [MANIFEST] [--movie MOVIE]", "write a starter manifest (screensaver.toml) to fill in"},
     {"info [--json] FILE", "where FILE's content store sits and how many items it holds"},
