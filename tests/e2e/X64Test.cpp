@@ -56,30 +56,58 @@ protected:
 
     std::string Ours() const { return FFolder.Path().substr(0, FFolder.Path().size() - 1); }
 
-    // Builds the screensaver with the tool as its users do and installs it into the real System32; tail bytes
-    // behind it (as a signature would add) make the screensaver find its content through its own image end.
-    void Install(size_t tail) {
+    // Builds the screensaver with the tool as its users do, into this test's folder.
+    void Pack(const std::string& arguments, const std::string& output) {
         WriteFileBytes(FFolder.Path() + "clock.swf", BuildSWF(SimpleMovie(320, 240, 0x00FF00, false)));
         const std::string manifest = std::string("id = \"") + Guid +
                                      "\"\n[movie]\nfile = \"clock.swf\"\nname = \"clock.swf\"\n" +
                                      "[dialog]\ncaption = \"Clock in 64 bits\"\n";
         WriteFileBytes(FFolder.Path() + "clock.toml", std::vector<uint8_t>(manifest.begin(), manifest.end()));
         TChildProcess tool = TChildProcess::Start(
-            Quoted(MUTONE_PACK_PATH) + " build clock.toml -o " + Quoted(FileName) + " --arch x64", {}, FFolder.Path());
+            Quoted(MUTONE_PACK_PATH) + " build clock.toml -o " + Quoted(output) + " " + arguments, {}, FFolder.Path());
         ASSERT_TRUE(tool.WaitForExit(30000));
         ASSERT_EQ(tool.ExitCode(), 0u) << "mutone-pack failed (is mutone64.scr beside it? build win64 first)";
+    }
+
+    // The 64-bit screensaver in the real System32; tail bytes behind it (as a signature would add) make it find
+    // its content through its own image end.
+    void Install(size_t tail) {
+        ASSERT_NO_FATAL_FAILURE(Pack("--arch x64", FileName));
         std::vector<uint8_t> file = ReadFileBytes(FFolder.Path() + FileName);
         const size_t nt = Get16(file, 60);
         ASSERT_EQ(Get16(file, nt + 4), 0x8664) << "not an x86-64 program";
         file.insert(file.end(), tail, 0x5A);
         WriteFileBytes(WindowsFolder() + "\\Sysnative\\" + FileName, file);
     }
+    std::string Installed() const { return SystemDirectory() + "\\" + FileName; }
 
-    // Started as a 64-bit Windows starts it: by its System32 path, which a 32-bit process must not redirect.
-    TChildProcess Start(const std::string& arguments) {
+    // Started as a 64-bit Windows starts it: by its path, which for System32 a 32-bit process must not redirect.
+    TChildProcess Start(const std::string& path, const std::string& arguments) {
         TFsRedirectionOff redirectionOff;
-        return TChildProcess::Start(Quoted(SystemDirectory() + "\\" + FileName) + arguments,
-                                    EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord}}));
+        return TChildProcess::Start(Quoted(path) + arguments,
+                                    EnvironmentBlock({{"MUTONE_PLAYER_RECORD", FRecord},
+                                                      {"MUTONE_PLAYER_TRIGGER", FFolder.Path() + "trigger.txt"}}));
+    }
+
+    // Plays in run mode until the movie's "quit"; what the program asked of the player, in order, without what
+    // differs from run to run (times, window handles, the player's path, messages of its timer).
+    std::vector<std::string> PlayUntilQuit(const std::string& path) {
+        DeleteFileA(FRecord.c_str());
+        TChildProcess starter = Start(path, " /s");
+        EXPECT_TRUE(WaitUntil([&] { return !Movies().empty(); }, StartDeadlineMs)) << path << Record();
+        TChildProcess runner = RunModeCopy(starter);
+        const std::string staged = FFolder.Path() + "trigger.new";
+        WriteFileBytes(staged, {'q', 'u', 'i', 't', '\n', '\n'});
+        EXPECT_TRUE(MoveFileA(staged.c_str(), (FFolder.Path() + "trigger.txt").c_str()));
+        EXPECT_TRUE(runner && runner.WaitForExit()) << "\"quit\" did not end " << path;
+        ExpectNothingLeft(starter);
+        std::vector<std::string> asked;
+        for (const std::string& line : RecordLines(FRecord)) {
+            const std::string event = line.substr(line.find(' ') + 1);
+            for (const char* kind : {"put ", "call ", "fire ", "DoVerb ", "SetClientSite ", "Close ", "InPlace"})
+                if (event.rfind(kind, 0) == 0) asked.push_back(event);
+        }
+        return asked;
     }
 
     std::vector<std::string> Movies() { return PlayerPuts(FRecord, 102); }
@@ -108,7 +136,7 @@ TEST_F(E2EX64, PlaysFullScreenInAPreviewAndShowsItsDialogFromSystem32) {
 
     // Full screen: the /s copy starts the /E copy, both 64-bit, and the movie reaches the 64-bit player.
     {
-        TChildProcess starter = Start(" /s");
+        TChildProcess starter = Start(Installed(), " /s");
         ASSERT_TRUE(WaitUntil([&] { return !Movies().empty(); }, StartDeadlineMs))
             << "the movie never reached the 64-bit player" << Record();
         EXPECT_EQ(Movies().front(), "bstr " + TempPath() + Guid + "\\clock.swf");
@@ -128,7 +156,7 @@ TEST_F(E2EX64, PlaysFullScreenInAPreviewAndShowsItsDialogFromSystem32) {
     {
         TPreviewHost host;
         ASSERT_NE(host.Window(), nullptr);
-        TChildProcess saver = Start(" /p " + host.Argument());
+        TChildProcess saver = Start(Installed(), " /p " + host.Argument());
         HWND form = WaitForChildForm(host.Window());
         ASSERT_NE(form, nullptr) << "no form appeared in the host window";
         EXPECT_EQ(WindowProcess(form), saver.Pid());
@@ -139,7 +167,7 @@ TEST_F(E2EX64, PlaysFullScreenInAPreviewAndShowsItsDialogFromSystem32) {
         ExpectNothingLeft(saver);
     }
     {
-        TChildProcess saver = Start(" /c");
+        TChildProcess saver = Start(Installed(), " /c");
         HWND dialog = WaitForProcessWindow(saver.Pid(), "TfrmDialog", true);
         ASSERT_NE(dialog, nullptr) << "no settings dialog appeared";
         EXPECT_EQ(TextOfA(dialog), "Clock in 64 bits");
@@ -147,6 +175,21 @@ TEST_F(E2EX64, PlaysFullScreenInAPreviewAndShowsItsDialogFromSystem32) {
         PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         ExpectNothingLeft(saver);
     }
+}
+
+// The same content in the 32-bit screensaver with the 32-bit player: the 64-bit one sets the same properties and
+// calls the same methods by the same interface slots, and takes the movie's command through the same event.
+TEST_F(E2EX64, AsksThePlayerWhatThe32BitScreensaverAsks) {
+    ASSERT_TRUE(RegisterStandInPlayer(MUTONE_PLAYER_PATH));
+    ASSERT_NO_FATAL_FAILURE(Pack("", "mutone-x86.scr"));
+    const std::vector<std::string> x86 = PlayUntilQuit(FFolder.Path() + "mutone-x86.scr");
+    UnregisterStandInPlayer();
+    ASSERT_NO_FATAL_FAILURE(Install(0));
+    const std::vector<std::string> x64 = PlayUntilQuit(Installed());
+    EXPECT_EQ(x64, x86) << ::testing::PrintToString(x64);
+    for (const char* call : {"call 95 DisableLocalSecurity", "call 29 Stop", "call 33 StopPlay"})
+        EXPECT_NE(std::find(x64.begin(), x64.end(), call), x64.end()) << "no " << call << " in the record";
+    EXPECT_NE(std::find(x64.begin(), x64.end(), "fire quit "), x64.end()) << "the movie's command was not fired";
 }
 
 } // namespace
