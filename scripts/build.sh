@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(native sanitizers win32 win64 fuzz)
+# The Windows builds come first, win64 before win32: each build copies the runtimes already built beside its
+# mutone-pack.
+[ ${#presets[@]} -gt 0 ] || presets=(win64 win32 native sanitizers fuzz)
 for preset in "${presets[@]}"; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null

@@ -17,6 +17,11 @@ echo "   ${pack[*]}"
 echo "-- the packed screensaver"
 build/native/tools/pack/mutone-pack info "$out/Sample.scr"
 build/native/tools/pack/mutone-pack list "$out/Sample.scr"
+echo "-- the same for 64-bit Windows, from the 64-bit runtime:"
+pack64=(build/native/tools/pack/mutone-pack build samples/demo/screensaver.toml -o "$out/Sample64.scr" --arch x64)
+echo "   ${pack64[*]}"
+"${pack64[@]}"
+build/native/tools/pack/mutone-pack info "$out/Sample64.scr" | grep -E '^(arch|image end):'
 
 cat > "$out/play.sh" <<SH
 set -u

@@ -3,8 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-# win32 first: the native mutone-pack takes the Windows runtime that build makes.
-bash scripts/build.sh win32 native win64
+# The Windows builds first: each mutone-pack takes the runtimes they make (win64's is copied beside win32's tool).
+bash scripts/build.sh win64 win32 native
 
 out=build/demo
 rm -rf "$out"

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh native sanitizers win32 win64 fuzz
+bash scripts/build.sh win64 win32 native sanitizers fuzz
 
 status=0
 run() { echo "== $*"; "$@" || status=1; }

@@ -12,14 +12,19 @@
 // DLL back into the import table: the shipped-image test fails when the screensaver imports any of the three.
 // Declared with the system's headers and cast to the same type, a listed function cannot drift from its
 // declaration; the stack size in the slot's name is what the stdcall decoration of that declaration gives. The
-// 64-bit build (a portability check) decorates no names: there the slots match nothing and the imports stay as
-// they are.
+// 64-bit build has one calling convention and decorates no names: its slots are the bare __imp_ names.
 #include <windows.h>
 
 #include <ole2.h>
 #include <oleauto.h>
 #include <shellapi.h>
 #include <shlobj.h>
+
+#ifdef _WIN64
+#define MUTONE_IMPORT_SLOT(Name, Stack) "__imp_" #Name
+#else
+#define MUTONE_IMPORT_SLOT(Name, Stack) "__imp__" #Name "@" #Stack
+#endif
 
 namespace {
 
@@ -38,7 +43,7 @@ void* Bind(const char* library, const char* name) {
     Ret WINAPI Late##Name Params;                                                                                      \
     }                                                                                                                  \
     extern "C" {                                                                                                       \
-    decltype(&::Name) LateSlot##Name asm("__imp__" #Name "@" #Stack) = Late##Name;                                     \
+    decltype(&::Name) LateSlot##Name asm(MUTONE_IMPORT_SLOT(Name, Stack)) = Late##Name;                                \
     }                                                                                                                  \
     namespace {                                                                                                        \
     Ret WINAPI Late##Name Params {                                                                                     \

@@ -140,8 +140,10 @@ void TPEImage::Load(const std::string& fileName) {
     FNTHeaders = std::make_unique<TNTHeaders>(this);
     FNTHeaders->ReadFromStream(file, dos.e_lfanew, TNTHeaders::BlockSize);
     if (FNTHeaders->Headers().Signature != NtSignature) BadSignature();
+    const int32_t ntSize = TNTHeaders::BlockSizeFor(FNTHeaders->Headers().Magic);
+    if (ntSize != TNTHeaders::BlockSize) FNTHeaders->ReadFromStream(file, dos.e_lfanew, ntSize);
 
-    int64_t position = static_cast<int64_t>(dos.e_lfanew) + TNTHeaders::BlockSize;
+    int64_t position = static_cast<int64_t>(dos.e_lfanew) + ntSize;
     uint32_t lowest = std::numeric_limits<uint32_t>::max();
     int64_t sectionBytes = 0;
     const uint16_t count = FNTHeaders->Headers().NumberOfSections;
@@ -204,15 +206,17 @@ uint32_t ReadImageEnd(TStream& stream) {
     const auto lfaNew = static_cast<int32_t>(Get32(dos + offsetof(TImageDosHeader, e_lfanew)));
     if (lfaNew < 0 || lfaNew > fileSize) BadSignature();
 
-    uint8_t nt[8];
+    uint8_t nt[offsetof(TImageNtHeaders, Magic) + 2];
     ReadZeroFilled(stream, lfaNew, nt, sizeof nt);
     if (Get32(nt) != NtSignature) BadSignature();
     const int64_t count = nt[6] | nt[7] << 8;
     if (count == 0) return 0;
+    const auto magic =
+        static_cast<uint16_t>(nt[offsetof(TImageNtHeaders, Magic)] | nt[offsetof(TImageNtHeaders, Magic) + 1] << 8);
 
     // Only the headers the file holds are read; those beyond its end are zeros, which add no data and, as the
     // last in the table, end the image at 0.
-    const int64_t tableStart = int64_t{lfaNew} + TNTHeaders::BlockSize;
+    const int64_t tableStart = int64_t{lfaNew} + TNTHeaders::BlockSizeFor(magic);
     const int64_t inFile = std::clamp<int64_t>(
         (fileSize - tableStart + TSectionHeader::BlockSize - 1) / TSectionHeader::BlockSize, 0, count);
     std::vector<uint8_t> table(static_cast<size_t>(inFile * TSectionHeader::BlockSize));

@@ -1,8 +1,10 @@
-// Reads a 32-bit Windows executable into blocks (headers, section table, section data, header gap) that can be
-// written back. The content store reader uses it to find where the executable image ends.
+// Reads a Windows executable (32-bit, or the 64-bit layout of the same program) into blocks (headers, section table,
+// section data, header gap) that can be written back. The content store reader uses it to find where the executable
+// image ends.
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -29,7 +31,8 @@ struct TImageNtHeaders {
     uint16_t Machine;
     uint16_t NumberOfSections;
     uint8_t fileHeaderRest[16];
-    uint8_t optionalHeaderStart[56];
+    uint16_t Magic; // of the optional header: 0x10B for a 32-bit image, 0x20B for a 64-bit one
+    uint8_t optionalHeaderStart[54];
     uint32_t SizeOfImage;
 };
 struct TImageSectionHeader {
@@ -42,6 +45,7 @@ struct TImageSectionHeader {
 };
 #pragma pack(pop)
 static_assert(sizeof(TImageDosHeader) == 64 && sizeof(TImageSectionHeader) == 40);
+static_assert(offsetof(TImageNtHeaders, Magic) == 24 && offsetof(TImageNtHeaders, SizeOfImage) == 80);
 
 class TImageBlock {
 public:
@@ -89,6 +93,12 @@ class TNTHeaders : public THeaderBlock {
 public:
     using THeaderBlock::THeaderBlock;
     static constexpr int32_t BlockSize = 248;
+    // A 64-bit image's optional header is 16 bytes longer (its five stack and heap fields take 8 bytes each and
+    // BaseOfData is gone), so its section table starts 16 bytes later.
+    static constexpr int32_t BlockSize64 = 264;
+    static constexpr uint16_t Magic64 = 0x20B;
+    // The block's size for an image whose optional header has this magic.
+    static constexpr int32_t BlockSizeFor(uint16_t magic) { return magic == Magic64 ? BlockSize64 : BlockSize; }
     TImageNtHeaders Headers() const { return View<TImageNtHeaders>(); }
     uint32_t SizeOfImage() const { return FSizeOfImage; }
     void ReadFromStream(TStream& stream, int64_t offset, int64_t size) override;

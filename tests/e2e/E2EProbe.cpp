@@ -569,4 +569,26 @@ TChildProcess RunModeCopy(const TChildProcess& starter) {
     return {};
 }
 
+namespace {
+
+BOOL CALLBACK TakeForm(HWND child, LPARAM data) {
+    if (ClassOf(child) != "TfrmMain") return TRUE;
+    *reinterpret_cast<HWND*>(data) = child;
+    return FALSE;
+}
+
+} // namespace
+
+HWND FindChildForm(HWND host) {
+    HWND form = nullptr;
+    EnumChildWindows(host, TakeForm, reinterpret_cast<LPARAM>(&form));
+    return form;
+}
+
+HWND WaitForChildForm(HWND host) {
+    HWND form = nullptr;
+    WaitUntil([&] { return (form = FindChildForm(host)) != nullptr && IsWindowVisible(form); }, StartDeadlineMs);
+    return form;
+}
+
 } // namespace e2e

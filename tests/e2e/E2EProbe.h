@@ -212,6 +212,46 @@ private:
     HHOOK FHook = nullptr;
 };
 
+// A borderless visible window like the preview pane of the Display Properties dialog, white so that what covers it
+// can be seen. It belongs to this thread; the waits of the tests pump its messages.
+class TPreviewHost {
+public:
+    TPreviewHost() {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        windowClass.lpszClassName = "E2EPreviewHost";
+        RegisterClassA(&windowClass); // fails harmlessly when a previous test registered it
+        FWindow = CreateWindowExA(0, "E2EPreviewHost", "preview", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 200, 150,
+                                  152, 112, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        PumpMessages();
+    }
+    ~TPreviewHost() { Destroy(); }
+    TPreviewHost(const TPreviewHost&) = delete;
+    TPreviewHost& operator=(const TPreviewHost&) = delete;
+
+    HWND Window() const { return FWindow; }
+    std::string Argument() const { return std::to_string(reinterpret_cast<uintptr_t>(FWindow)); }
+    RECT ScreenClientRect() const {
+        RECT client{};
+        GetClientRect(FWindow, &client);
+        MapWindowPoints(FWindow, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+        return client;
+    }
+    void Destroy() {
+        if (FWindow && IsWindow(FWindow)) DestroyWindow(FWindow);
+        FWindow = nullptr;
+    }
+
+private:
+    HWND FWindow = nullptr;
+};
+
+// The screensaver's form inside a preview host, or null; the wait gives it the start deadline to appear and show.
+HWND FindChildForm(HWND host);
+HWND WaitForChildForm(HWND host);
+
 // Lines of a record file written by the fake system libraries; empty when it does not exist.
 std::vector<std::string> RecordLines(const std::string& path);
 // The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.

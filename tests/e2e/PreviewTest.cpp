@@ -7,60 +7,6 @@ using namespace e2e;
 
 namespace {
 
-// A borderless visible window like the preview pane, white so that what covers it can be seen. It belongs to
-// this thread; the waits of the tests pump its messages.
-class TPreviewHost {
-public:
-    TPreviewHost() {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = "E2EPreviewHost";
-        RegisterClassA(&windowClass); // fails harmlessly when a previous test registered it
-        FWindow = CreateWindowExA(0, "E2EPreviewHost", "preview", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 200, 150,
-                                  152, 112, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-        PumpMessages();
-    }
-    ~TPreviewHost() { Destroy(); }
-    TPreviewHost(const TPreviewHost&) = delete;
-    TPreviewHost& operator=(const TPreviewHost&) = delete;
-
-    HWND Window() const { return FWindow; }
-    std::string Argument() const { return std::to_string(reinterpret_cast<uintptr_t>(FWindow)); }
-    RECT ScreenClientRect() const {
-        RECT client{};
-        GetClientRect(FWindow, &client);
-        MapWindowPoints(FWindow, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
-        return client;
-    }
-    void Destroy() {
-        if (FWindow && IsWindow(FWindow)) DestroyWindow(FWindow);
-        FWindow = nullptr;
-    }
-
-private:
-    HWND FWindow = nullptr;
-};
-
-BOOL CALLBACK TakeForm(HWND child, LPARAM data) {
-    if (ClassOf(child) != "TfrmMain") return TRUE;
-    *reinterpret_cast<HWND*>(data) = child;
-    return FALSE;
-}
-
-HWND FindChildForm(HWND host) {
-    HWND form = nullptr;
-    EnumChildWindows(host, TakeForm, reinterpret_cast<LPARAM>(&form));
-    return form;
-}
-
-HWND WaitForChildForm(HWND host) {
-    HWND form = nullptr;
-    WaitUntil([&] { return (form = FindChildForm(host)) != nullptr && IsWindowVisible(form); }, StartDeadlineMs);
-    return form;
-}
-
 class E2EPreview : public ::testing::Test {
 protected:
     TPreviewHost FHost;

@@ -26,7 +26,7 @@ osslsigncode verify -CAfile cert.pem -in signed.scr >verify.txt 2>&1 || { cat ve
 tail=$(( $(stat -c %s signed.scr) - $(stat -c %s unsigned.scr) ))
 info=$(wine "$tool" info --json signed.scr | tr -d '\r')
 expected="{\"file_size\":$(stat -c %s signed.scr),\"image_end\":$(wine "$tool" info --json unsigned.scr | tr -d '\r' |
-    sed 's/.*"image_end":\([0-9]*\).*/\1/'),\"store\":\"fallback\",\"tail\":$tail,\"items\":5}"
+    sed 's/.*"image_end":\([0-9]*\).*/\1/'),\"store\":\"fallback\",\"tail\":$tail,\"items\":5,\"arch\":\"x86\"}"
 [ "$info" = "$expected" ] || fail "info: $info, expected $expected"
 
 MUTONE_SIGNED_SCREENSAVER=$(winepath -w "$work/signed.scr") wine "$e2e" --gtest_filter=E2EPack.ASignedScreensaverPlays \

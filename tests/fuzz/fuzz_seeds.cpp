@@ -152,6 +152,10 @@ void ImageSeeds(TSeedWriter& out) {
         many.push_back({0x300 + 0x10 * i, 0x10, static_cast<uint8_t>(i)});
     add("eight-sections", 64, many);
     out.Add("simple", BuildSimplePEImage());
+    TTestImage wide;
+    wide.Is64 = true; // the section table behind the longer optional header
+    wide.Sections = {{0x200, 0x40, 0x64}, {0x240, 0x20, 0x65}};
+    out.Add("pe32plus", BuildPEImage(wide));
 
     Bytes cut = BuildSimplePEImage();
     cut.resize(0x500); // the last section reaches past the end

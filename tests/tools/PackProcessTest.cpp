@@ -128,6 +128,80 @@ TEST_F(PackProcess, FindsTheRuntimeBesideItselfOrInTheShareFolder) {
     EXPECT_EQ(TPEImage(File("Clip.scr")).GetImageEnd(), besideImage.size());
 }
 
+// Each architecture has its runtime beside the tool; --arch, else the manifest's arch, else x86 chooses it, and a
+// runtime for the other processor is refused wherever it was found.
+TEST_F(PackProcess, TheArchitectureChoosesTheRuntime) {
+    const std::string tool = InstallTool("arch tool");
+    const std::string bin = DirectoryOf(tool);
+    WriteFileBytes(File("clip.swf"), BuildSWF(SimpleMovie(550, 400, 0, false)));
+    WriteText("x64.toml", "arch = \"x64\"\n[movie]\nfile = \"clip.swf\"\n");
+    TTestImage x86, x64;
+    x86.Sections = {{0x200, 0x200, 0x86}};
+    x64.Is64 = true;
+    x64.Sections = {{0x400, 0x200, 0x64}};
+    const std::vector<uint8_t> x86Image = BuildPEImage(x86), x64Image = BuildPEImage(x64);
+    WriteFileBytes(bin + "mutone.scr", x86Image);
+
+    // Before the 64-bit runtime is there, only an x64 build misses it, by its own name.
+    TRun run = RunProgram(tool, {"build", "clip.swf", "-o", "Clip.scr", "--arch", "x64"}, FDir.Path());
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_EQ(run.Err.rfind("mutone-pack: mutone64.scr: runtime: not found at " + bin + "mutone64.scr or ", 0), 0u)
+        << run.Err;
+    WriteFileBytes(bin + "mutone64.scr", x64Image);
+
+    const struct {
+        std::vector<std::string> Args;
+        const std::vector<uint8_t>* Image;
+        const char* Arch;
+    } rows[] = {
+        {{"clip.swf"}, &x86Image, "x86"},
+        {{"clip.swf", "--arch", "x64"}, &x64Image, "x64"},
+        {{"x64.toml"}, &x64Image, "x64"},
+        {{"x64.toml", "--arch", "x86"}, &x86Image, "x86"},
+        {{"clip.swf", "--set", "arch=x64"}, &x64Image, "x64"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"build", "-o", "Out.scr"};
+        args.insert(args.end(), row.Args.begin(), row.Args.end());
+        run = RunProgram(tool, args, FDir.Path());
+        ASSERT_EQ(run.Code, 0) << row.Args.back() << ": " << run.Err;
+        const std::vector<uint8_t> out = ReadFileBytes(File("Out.scr"));
+        ASSERT_GT(out.size(), row.Image->size());
+        EXPECT_TRUE(std::equal(row.Image->begin(), row.Image->end(), out.begin())) << row.Args.back();
+        TRun info = RunProgram(tool, {"info", "Out.scr"}, FDir.Path());
+        EXPECT_NE(info.Out.find("\narch: " + std::string(row.Arch) + "\n"), std::string::npos) << info.Out;
+        info = RunProgram(tool, {"info", "--json", "Out.scr"}, FDir.Path());
+        EXPECT_NE(info.Out.find("\"arch\":\"" + std::string(row.Arch) + "\""), std::string::npos) << info.Out;
+    }
+
+    // A runtime of the wrong kind is an error, named with the file, and nothing is written.
+    std::filesystem::remove(File("Out.scr"));
+    WriteFileBytes(File("own.scr"), x86Image);
+    run = RunProgram(tool, {"build", "x64.toml", "-o", "Out.scr", "--runtime", "own.scr"}, FDir.Path());
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_EQ(run.Err, "mutone-pack: own.scr: runtime: is a program for x86, but the screensaver is to be x64 (arch); "
+                       "give --arch or a runtime for x64\n");
+    WriteFileBytes(bin + "mutone64.scr", x86Image); // misplaced beside the tool
+    run = RunProgram(tool, {"build", "clip.swf", "-o", "Out.scr", "--arch", "x64"}, FDir.Path());
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("mutone64.scr: runtime: is a program for x86"), std::string::npos) << run.Err;
+    std::vector<uint8_t> arm = x64Image;
+    arm[128 + 4] = 0x64; // machine 0xAA64, ARM64
+    arm[128 + 5] = 0xAA;
+    WriteFileBytes(File("arm.scr"), arm);
+    run = RunProgram(tool, {"build", "clip.swf", "-o", "Out.scr", "--runtime", "arm.scr"}, FDir.Path());
+    EXPECT_NE(run.Err.find("arm.scr: runtime: is a program for machine 0xaa64, magic 0x20b, but"), std::string::npos)
+        << run.Err;
+    EXPECT_NE(RunProgram(tool, {"info", "arm.scr"}, FDir.Path()).Out.find("\narch: machine 0xaa64, magic 0x20b\n"),
+              std::string::npos);
+    EXPECT_NE(RunProgram(tool, {"info", "--json", "arm.scr"}, FDir.Path()).Out.find("\"arch\":\"other\""),
+              std::string::npos);
+    run = RunProgram(tool, {"build", "clip.swf", "-o", "Out.scr", "--arch", "arm64"}, FDir.Path());
+    EXPECT_EQ(run.Code, 2);
+    EXPECT_NE(run.Err.find("must be x86 or x64, not \"arm64\""), std::string::npos) << run.Err;
+    EXPECT_FALSE(FileExistsHere("Out.scr"));
+}
+
 // Paths as Windows users write them: relative ones with backslashes, absolute ones with a drive letter, folders
 // with spaces, in the manifest, on the command line and for the output.
 TEST_F(PackProcess, TakesTheSystemsOwnPaths) {

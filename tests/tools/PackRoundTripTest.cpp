@@ -78,6 +78,18 @@ TEST_F(PackRoundTrip, ADerivedIdentifierIsKept) {
     EXPECT_EQ(FilesIn("extracted"), (std::vector<std::string>{"movie.swf", "screensaver.toml"}));
 }
 
+// Without its arch, the extracted manifest of a 64-bit screensaver would ask for the 32-bit runtime.
+TEST_F(PackRoundTrip, A64BitScreensaverComesBackAsOne) {
+    TTestImage x64;
+    x64.Is64 = true;
+    x64.Sections = {{0x400, 0x200, 0x64}};
+    WriteFileBytes(File("runtime.exe"), BuildPEImage(x64));
+    WriteFileBytes(File("clip.swf"), BuildSWF(SimpleMovie(550, 400, 0, false)));
+    RoundTrip({File("clip.swf"), "--arch", "x64"});
+    const std::vector<uint8_t> manifest = ReadFileBytes(File("extracted/screensaver.toml"));
+    EXPECT_NE(std::string(manifest.begin(), manifest.end()).find("\narch = \"x64\"\n"), std::string::npos);
+}
+
 // A store another tool made may hold what the runtime never reads: it is left out, and said so.
 TEST_F(PackRoundTrip, ItemsTheRuntimeDoesNotReadAreLeftOut) {
     std::vector<uint8_t> file = BuildSimplePEImage();

@@ -101,14 +101,19 @@ TEST_F(Pack, InfoTellsWhereTheStoreIs) {
         std::string Json;
     } rows[] = {
         {hand.File(image),
-         "{\"file_size\": " + n + ", \"image_end\": 1536, \"store\": \"primary\", \"tail\": 0, \"items\": 3}\n"},
+         "{\"file_size\": " + n +
+             ", \"image_end\": 1536, \"store\": \"primary\", \"tail\": 0, \"items\": 3, \"arch\": \"x86\"}\n"},
         {hand.File(image, 40),
-         "{\"file_size\": " + m + ", \"image_end\": 1536, \"store\": \"fallback\", \"tail\": 40, \"items\": 3}\n"},
+         "{\"file_size\": " + m +
+             ", \"image_end\": 1536, \"store\": \"fallback\", \"tail\": 40, \"items\": 3, \"arch\": \"x86\"}\n"},
         {hand.File({}),
-         "{\"file_size\": " + bare + ", \"image_end\": null, \"store\": \"primary\", \"tail\": 0, \"items\": 3}\n"},
+         "{\"file_size\": " + bare +
+             ", \"image_end\": null, \"store\": \"primary\", \"tail\": 0, \"items\": 3, \"arch\": null}\n"},
         {viaWriter,
-         "{\"file_size\": " + w + ", \"image_end\": 1536, \"store\": \"fallback\", \"tail\": 3, \"items\": 2}\n"},
-        {image, "{\"file_size\": 1536, \"image_end\": 1536, \"store\": \"none\", \"tail\": 0, \"items\": 0}\n"},
+         "{\"file_size\": " + w +
+             ", \"image_end\": 1536, \"store\": \"fallback\", \"tail\": 3, \"items\": 2, \"arch\": \"x86\"}\n"},
+        {image, "{\"file_size\": 1536, \"image_end\": 1536, \"store\": \"none\", \"tail\": 0, \"items\": 0, \"arch\": "
+                "\"x86\"}\n"},
     };
     for (const auto& row : rows) {
         const std::string file = Write(row.Bytes);

@@ -2,5 +2,5 @@
 if(EXISTS "${SOURCE}")
     file(COPY_FILE "${SOURCE}" "${TARGET}" ONLY_IF_DIFFERENT)
 elseif(NOT EXISTS "${TARGET}")
-    message(STATUS "mutone-pack: no ${SOURCE} yet (build the win32 preset); build needs --runtime until then")
+    message(STATUS "mutone-pack: no ${SOURCE} yet (build the ${PRESET} preset); build needs --runtime until then")
 endif()

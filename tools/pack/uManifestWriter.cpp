@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include "app/uContentLoader.h"
+#include "forms/FileStream.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 #include "uCodePage.h"
+#include "uImageArch.h"
 #include "uManifest.h"
 #include "uPackError.h"
 #include "uPackFiles.h"
@@ -93,6 +95,17 @@ TFoundContent FindContent(const TItemTypes& items) {
     return found;
 }
 
+// The index into ArchNames of the program the file is, or -1.
+int32_t ArchOf(const std::string& fileName) {
+    try {
+        TFileStream file(fileName, TFileMode::fmOpenRead);
+        const std::optional<TImageArch> arch = ReadImageArch(file);
+        return arch ? ArchIndex(*arch) : -1;
+    } catch (const EStreamError&) {
+        return -1;
+    }
+}
+
 // Writes the manifest's lines and the files it names.
 class TManifestExtractor {
 public:
@@ -106,6 +119,8 @@ public:
               << "# with the same runtime gives the same screensaver.\n";
         if (found.Guid) FText << "id = " << Text(*found.Guid, "id") << "\n";
         if (FCodePage != DefaultCodePage) FText << "code_page = " << FCodePage << "\n";
+        // Built again without it, a 64-bit screensaver would get the 32-bit runtime.
+        if (ArchOf(FSource) == 1) FText << "arch = \"" << ArchNames[1] << "\"\n";
 
         const auto content = [&](TContentKey key) -> const TItemType* {
             auto it = found.Content.find(key);

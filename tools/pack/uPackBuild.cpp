@@ -1,6 +1,7 @@
 #include "uPackBuild.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <ostream>
 
@@ -16,6 +17,7 @@
 #include "support/uSysUtils.h"
 #include "uCodePage.h"
 #include "uContentId.h"
+#include "uImageArch.h"
 #include "uPackError.h"
 #include "uPackFiles.h"
 
@@ -412,7 +414,7 @@ bool PlanStore(const TManifest& manifest, TStorePlan& plan, TDiagnostics& diagno
     return !diagnostics.HasErrors();
 }
 
-bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnostics& diagnostics) {
+bool ReadRuntimeImage(const std::string& runtime, int32_t arch, TRuntimeImage& image, TDiagnostics& diagnostics) {
     image = TRuntimeImage();
     const TSourcePos where{runtime};
     const auto fileSize = RegularFileSize(runtime);
@@ -434,11 +436,21 @@ bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnos
     }
     image.HadContent = imageEnd < *fileSize;
     image.Head.resize(imageEnd);
+    std::optional<TImageArch> runtimeArch;
     try {
         TFileStream file(runtime, TFileMode::fmOpenRead);
         file.ReadBuffer(image.Head.data(), static_cast<int32_t>(imageEnd));
+        runtimeArch = ReadImageArch(file);
     } catch (const EStreamError& e) {
         diagnostics.Error(where, "runtime", e.Message());
+        return false;
+    }
+    // A 64-bit program named as the 32-bit runtime (or the other way round) would give a screensaver that Windows
+    // starts from another folder than the author expects, or not at all.
+    if (runtimeArch && ArchIndex(*runtimeArch) != arch) {
+        diagnostics.Error(where, "runtime",
+                          "is a program for " + ArchDescription(*runtimeArch) + ", but the screensaver is to be " +
+                              ArchNames[arch] + " (arch); give --arch or a runtime for " + ArchNames[arch]);
         return false;
     }
 
@@ -466,11 +478,11 @@ bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnos
     return true;
 }
 
-std::vector<std::string> RuntimeCandidates(const std::string& toolPath) {
+std::vector<std::string> RuntimeCandidates(const std::string& toolPath, int32_t arch) {
     const std::string folder = DirectoryOf(toolPath);
     if (folder.empty()) return {};
     const std::string share = JoinPath(JoinPath(JoinPath(folder, ".."), "share"), "mutone");
-    return {JoinPath(folder, RuntimeFileName), JoinPath(share, RuntimeFileName)};
+    return {JoinPath(folder, RuntimeFileNames[arch]), JoinPath(share, RuntimeFileNames[arch])};
 }
 
 int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, const std::string& output) {
@@ -539,10 +551,13 @@ int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err)
     TStorePlan plan;
     TRuntimeImage image;
     if (LoadManifest(request.Input, request.Sets, manifest, diagnostics)) PlanStore(manifest, plan, diagnostics);
+    int32_t arch = manifest.Arch.Value.value_or(0);
+    for (int32_t i = 0; i < static_cast<int32_t>(std::size(ArchNames)); ++i)
+        if (request.Arch == ArchNames[i]) arch = i;
 
     std::string runtime = request.Runtime;
     if (runtime.empty()) {
-        const std::vector<std::string> candidates = RuntimeCandidates(ToolExecutablePath());
+        const std::vector<std::string> candidates = RuntimeCandidates(ToolExecutablePath(), arch);
         for (const std::string& candidate : candidates) {
             if (RegularFileSize(candidate)) {
                 runtime = candidate;
@@ -553,12 +568,12 @@ int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err)
             std::string places;
             for (const std::string& candidate : candidates)
                 places += (places.empty() ? "" : " or ") + candidate;
-            diagnostics.Error({RuntimeFileName}, "runtime",
+            diagnostics.Error({RuntimeFileNames[arch]}, "runtime",
                               "not found" + (places.empty() ? std::string() : " at " + places) +
                                   "; name one with --runtime FILE");
         }
     }
-    if (!runtime.empty()) ReadRuntimeImage(runtime, image, diagnostics);
+    if (!runtime.empty()) ReadRuntimeImage(runtime, arch, image, diagnostics);
 
     // The output replaces a file only once it is complete, and never one the build reads.
     std::vector<std::pair<std::string, std::string>> inputs = {{runtime, "the runtime"}, {request.Input, "the input"}};

@@ -47,11 +47,13 @@ struct TRuntimeImage {
     bool HadContent = false;       // something followed the image end
     bool SignatureRemoved = false; // it was signed
 };
-bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnostics& diagnostics);
+// arch (an index into ArchNames) is what the screensaver is to be: a runtime for another processor is an error.
+bool ReadRuntimeImage(const std::string& runtime, int32_t arch, TRuntimeImage& image, TDiagnostics& diagnostics);
 
-// Where the runtime is looked for beside the tool, in order: the tool's folder, then ../share/mutone.
-std::vector<std::string> RuntimeCandidates(const std::string& toolPath);
-inline constexpr const char* RuntimeFileName = "mutone.scr";
+// The runtime of each architecture, by index into ArchNames.
+inline constexpr const char* RuntimeFileNames[] = {"mutone.scr", "mutone64.scr"};
+// Where the runtime of arch is looked for beside the tool, in order: the tool's folder, then ../share/mutone.
+std::vector<std::string> RuntimeCandidates(const std::string& toolPath, int32_t arch);
 
 // Writes the image and the store to a new file beside output and renames it into place, so that output is either
 // complete or untouched. Returns the file's size. Raises EPackError naming output, or naming an item's file and
@@ -62,6 +64,7 @@ struct TBuildRequest {
     std::string Input; // a manifest, or a movie
     std::string Output;
     std::string Runtime; // empty: the one beside the tool
+    std::string Arch;    // "x86" or "x64" over the manifest's arch; empty: the manifest's
     std::vector<std::string> Sets;
 };
 

@@ -90,7 +90,9 @@ std::string PackUsage() {
     text << "\noptions:\n"
             "  --json             write JSON instead of text\n"
             "  -o, --output OUT   the screensaver to write (replaced only once it is complete)\n"
-            "  --runtime FILE     the screensaver program to pack into (default: mutone.scr beside this tool)\n"
+            "  --arch x86|x64     the screensaver's architecture, over the manifest's arch (default: x86)\n"
+            "  --runtime FILE     the screensaver program to pack into (default: mutone.scr beside this tool,\n"
+            "                     mutone64.scr for x64)\n"
             "  --set KEY=VALUE    override a manifest value, e.g. --set movie.loop=false\n"
             "  --movie MOVIE      the movie the starter manifest names\n"
             "  --code-page N      the code page of the stored texts (extract --manifest; default 932)\n";
@@ -130,6 +132,14 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         build->add_option("INPUT", p.Build.Input)->required();
         build->add_option("-o,--output", p.Build.Output)->required();
         build->add_option("--runtime", p.Build.Runtime);
+        build->add_option("--arch", p.Build.Arch)
+            ->check(CLI::Validator(
+                [](const std::string& value) {
+                    for (const char* name : ArchNames)
+                        if (value == name) return std::string();
+                    return "must be x86 or x64, not \"" + value + "\"";
+                },
+                "x86|x64"));
         build->add_option("--set", p.Build.Sets)->allow_extra_args(false);
         CLI::App* init = app.add_subcommand("init");
         init->add_option("MANIFEST", p.File);

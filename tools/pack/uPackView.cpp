@@ -141,6 +141,7 @@ void ReadStoreReport(const std::string& fileName, TStoreReport& report) {
             }
         }
         ReadReportItems(reader, fileName, report.Items);
+        report.Arch = ReadImageArch(stream);
     } catch (const EPackError&) {
         throw;
     } catch (const Exception& e) {
@@ -162,6 +163,7 @@ std::string InfoText(const TStoreReport& report) {
         text << *report.ImageEnd << "\n";
     else
         text << "not an executable image\n";
+    if (report.Arch) text << "arch: " << ArchDescription(*report.Arch) << "\n";
     text << "store: " << PathName(report.Path);
     if (report.Path == TStorePath::Primary) text << " (magic at the end of the file)";
     if (report.Path == TStorePath::Fallback) text << " (found through the image end, bytes follow the store)";
@@ -176,8 +178,11 @@ std::string InfoJson(const TStoreReport& report) {
                                    {"image_end", nullptr},
                                    {"store", PathName(report.Path)},
                                    {"tail", report.Tail},
-                                   {"items", report.Items.size()}};
+                                   {"items", report.Items.size()},
+                                   {"arch", nullptr}};
     if (report.ImageEnd) json["image_end"] = *report.ImageEnd;
+    // Scripts compare the name; the text form spells out a machine that is neither.
+    if (report.Arch) json["arch"] = ArchIndex(*report.Arch) >= 0 ? ArchDescription(*report.Arch) : "other";
     return json.dump() + "\n";
 }
 

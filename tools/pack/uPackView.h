@@ -6,10 +6,12 @@
 #include <string>
 
 #include "store/uExeAdder.h"
+#include "uImageArch.h"
 
 struct TStoreReport {
     int64_t FileSize = 0;
     std::optional<int64_t> ImageEnd; // empty when the file is not an executable image
+    std::optional<TImageArch> Arch;  // empty when the file is not an executable image
     TStorePath Path = TStorePath::None;
     int64_t Tail = 0;
     TItemTypes Items;
