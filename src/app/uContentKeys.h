@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -33,6 +34,8 @@ enum class TContentKey : uint8_t {
     EndOnKey,
     ShowCursor,
     MonitorLayout,
+    NoPlayerText,
+    NoPlayerLink,
 };
 
 // How an item's bytes are read: a flag is the first byte, an integer the first four (little-endian, signed),
@@ -65,6 +68,9 @@ inline constexpr auto EndOnMouse = EncipherConstant<"EndOnMouse">();
 inline constexpr auto EndOnKey = EncipherConstant<"EndOnKey">();
 inline constexpr auto ShowCursor = EncipherConstant<"ShowCursor">();
 inline constexpr auto MonitorLayout = EncipherConstant<"MonitorLayout">();
+// What to tell the user where no usable Flash control is installed, and where to send them.
+inline constexpr auto NoPlayerText = EncipherConstant<"NoPlayerText">();
+inline constexpr auto NoPlayerLink = EncipherConstant<"NoPlayerLink">();
 
 // The settings dialog's items.
 inline constexpr auto DialogCaption = EncipherConstant<"DialogCaption">();
@@ -82,7 +88,7 @@ inline constexpr auto ScaleDefault = EncipherConstant<"showall">();
 } // namespace content_keys
 
 // Every key, in the order an item's name is tested against them.
-inline constexpr std::array<TContentKeyInfo, 18> ContentKeys = {{
+inline constexpr std::array<TContentKeyInfo, 20> ContentKeys = {{
     {TContentKey::Loop, TValueKind::Flag, false, content_keys::Loop},
     {TContentKey::StretchMovie, TValueKind::Flag, false, content_keys::StretchMovie},
     {TContentKey::AllowRightClick, TValueKind::Flag, false, content_keys::AllowRightClick},
@@ -101,7 +107,13 @@ inline constexpr std::array<TContentKeyInfo, 18> ContentKeys = {{
     {TContentKey::EndOnKey, TValueKind::Flag, false, content_keys::EndOnKey},
     {TContentKey::ShowCursor, TValueKind::Flag, false, content_keys::ShowCursor},
     {TContentKey::MonitorLayout, TValueKind::Integer, false, content_keys::MonitorLayout},
+    {TContentKey::NoPlayerText, TValueKind::Text, false, content_keys::NoPlayerText},
+    {TContentKey::NoPlayerLink, TValueKind::Text, false, content_keys::NoPlayerLink},
 }};
+
+// The most bytes of the no-player text the screensaver shows: it comes from the store, and is drawn on every
+// monitor and in the dialog's one line. The tool refuses a longer one rather than let it be cut.
+inline constexpr size_t MaxNoPlayerTextSize = 512;
 
 constexpr std::span<const TContentKeyInfo> ContentKeyTable() {
     return ContentKeys;

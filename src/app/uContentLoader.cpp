@@ -147,6 +147,10 @@ void TContentReader::ApplyKey(const TContentKeyInfo& key, TContentItem& item) {
         return flag([&](bool v) { FTarget.SetShowMouseCursor(v); });
     case TContentKey::MonitorLayout:
         return integer([&](int32_t v) { FTarget.SetMonitorLayout(static_cast<uint8_t>(v & 0xFF)); });
+    case TContentKey::NoPlayerText:
+        return FTarget.SetNoPlayerText(text().substr(0, MaxNoPlayerTextSize));
+    case TContentKey::NoPlayerLink:
+        return FTarget.SetNoPlayerLink(text());
     }
 }
 

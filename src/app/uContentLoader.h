@@ -77,6 +77,9 @@ public:
     virtual void SetTerminateOnKeyDown(bool value) = 0;
     virtual void SetShowMouseCursor(bool value) = 0;
     virtual void SetMonitorLayout(uint8_t value) = 0;
+    // Shown where no usable Flash control is installed; the text is already cut to MaxNoPlayerTextSize.
+    virtual void SetNoPlayerText(const std::string& value) = 0;
+    virtual void SetNoPlayerLink(const std::string& value) = 0;
     // After the last item: one additional file, by its bare (safe) file name.
     virtual void WriteExtraFile(const std::string& bareName, const TContentItem& item) = 0;
     virtual void SetMovieScale(const std::string& value) = 0;

@@ -42,12 +42,14 @@ void AbandonRunFiles(TfrmMain& form, TWriteBudget& budget) {
 // The loader's effects on the main form and its screensaver component.
 class TMainFormContent final : public TContentTarget {
 public:
-    TMainFormContent(TfrmMain& form, TWriteBudget& budget) : F(form), FBudget(budget) {}
+    TMainFormContent(TfrmMain& form, TWriteBudget& budget, bool writeFiles)
+        : F(form), FBudget(budget), FWriteFiles(writeFiles) {}
 
     void SetContentGuid(const std::string& guid) override {
         F.ContentGuid = guid;
-        // A second instance of the same content does not get the mutex; that changes nothing else.
-        if (!guid.empty()) CreateUniqueMutex(F.ContentMutex, guid);
+        // A second instance of the same content does not get the mutex; that changes nothing else. A run that
+        // writes no files claims no folder, and needs none.
+        if (!guid.empty() && FWriteFiles) CreateUniqueMutex(F.ContentMutex, guid);
     }
     void SetLoopMovie(bool value) override { F.LoopMovie = value; }
     void SetAllowRightClick(bool value) override { F.AllowRightClick = value; }
@@ -69,10 +71,12 @@ public:
     }
     void SetMonitorLayout(uint8_t value) override { F.MonitorLayout = value; }
     void SetMovieScale(const std::string& value) override { F.MovieScale = value; }
+    void SetNoPlayerText(const std::string& value) override { F.NoPlayerText = value; }
+    void SetNoPlayerLink(const std::string& value) override { F.NoPlayerLink = value; }
 
     void WriteMovie(const TContentItem& item) override;
     void WriteExtraFile(const std::string& bareName, const TContentItem& item) override {
-        const std::string path = ContentFilePath(F, bareName);
+        const std::string path = FWriteFiles ? ContentFilePath(F, bareName) : std::string();
         if (!path.empty()) WriteTempFile(path, item);
     }
 
@@ -81,6 +85,7 @@ private:
 
     TfrmMain& F;
     TWriteBudget& FBudget;
+    bool FWriteFiles;
 };
 
 // The run's own folder, made on first use: the content's stable folder (its identifier's name) for the copy that
@@ -97,7 +102,8 @@ bool EnsureRunFolder(TfrmMain& form) {
 }
 
 void TMainFormContent::WriteMovie(const TContentItem& item) {
-    if (FBudget.Refused()) return; // no movie path for a file that is never written
+    // No movie path for a file that is never written.
+    if (!FWriteFiles || FBudget.Refused()) return;
     // A later movie item replaces the file of the first rather than placing a second one.
     if (!F.MoviePath.empty()) return WriteTempFile(F.MoviePath, item);
     if (!EnsureRunFolder(F)) return;
@@ -154,10 +160,10 @@ void TfrmMain::LoadSettings() {
     LoadSettings(ParamStr(0));
 }
 
-void TfrmMain::LoadSettings(const std::string& exeFileName) {
+void TfrmMain::LoadSettings(const std::string& exeFileName, bool playerUsable) {
     TempFiles.clear();
     // Folders of earlier runs that were killed before they could clean up.
-    RemoveDeadRunFolders();
+    if (playerUsable) RemoveDeadRunFolders();
     // Configure mode finds the dialog among the application's forms by its name; it lives until the main form
     // goes. A full-screen run or a preview never shows it: they neither make it nor give it its picture or movie,
     // which would cost them a window, a file and a Flash control before their own movie plays.
@@ -183,7 +189,7 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     std::optional<TStoreReader> store;
     if (file) store.emplace(*file);
     TWriteBudget budget(TempVolumeSpace);
-    TMainFormContent target(*this, budget);
+    TMainFormContent target(*this, budget, playerUsable);
     TContentReader reader(target);
     std::string pictureName;
     std::optional<TStoreRecord> picture;
@@ -210,7 +216,8 @@ void TfrmMain::LoadSettings(const std::string& exeFileName) {
     }
     if (store) reader.ApplyItems(*store);
     reader.WriteExtraFiles();
-    if (picture) {
+    // Without a player a dialog movie could not play; a picture still shows.
+    if (picture && (playerUsable || !IsMovieFileName(pictureName))) {
         // Read whole: the picture control and the dialog's movie reader take it from memory.
         TContentItem content(*store, *picture);
         const TItemType& whole = content.Whole();

@@ -40,6 +40,9 @@ public:
     uint8_t MonitorLayout = 0;
     bool ThrottlePreview = false;
     UniqueMutex ContentMutex; // named after ContentGuid, empty when not held
+    // The content's word to a user whose Flash control is missing or too old; empty when it gives none.
+    std::string NoPlayerText;
+    std::string NoPlayerLink;
     // The settings dialog, made by the loader without an owner; freed with this form.
     TfrmDialog* Dialog = nullptr;
 
@@ -53,14 +56,21 @@ public:
 
     // Reads the content store of the running executable (or of exeFileName) into the settings above, writes the
     // movie and the additional files and takes the content's mutex. Raises what reading a damaged store raises.
+    // Without a usable player (playerUsable false) only the settings are read: no file is written and no mutex
+    // taken, and a dialog movie is left out.
     void LoadSettings();
-    void LoadSettings(const std::string& exeFileName);
+    void LoadSettings(const std::string& exeFileName, bool playerUsable = true);
 
     void FormCreate(TObject* sender);
     void WndProc(TMessage& message) override;
     // The movie set-up of FormCreate; false, with no content read and no control made, when the Flash control
     // cannot be created.
     bool SetUpMovies();
+    // Where no Flash control can be created: true when the content has its text to show instead (run and configure
+    // mode only); false, with everything as it was, when it has none.
+    bool SetUpWithoutPlayer();
+    // The no-player text in place of the dialog's copyright line, and on every monitor of the full-screen form.
+    void ShowNoPlayerText();
     void MovieFSCommand(const std::wstring& command, const std::wstring& args);
     // In run mode with a movie on the first or on each monitor: puts each movie control on its monitor as the
     // system reports them now, in enumeration order.
@@ -75,6 +85,9 @@ public:
     void FinishStart();
     void FormDestroy(TObject* sender);
     void ScreenSaverTerminate(TObject* sender);
+
+protected:
+    void PaintWindow(HDC dc, const RECT& client) override;
 };
 
 #ifdef _WIN32

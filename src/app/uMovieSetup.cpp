@@ -6,6 +6,7 @@
 
 #include "flash/uFlashUtils.h"
 #include "forms/Callbacks.h"
+#include "forms/CommandLine.h"
 #include "forms/FileStream.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
@@ -13,6 +14,7 @@
 #include "uMain.h"
 #include "uRunFolder.h"
 #include "ui/uDialog.h"
+#include "ui/uSimpleWebLabel.h"
 
 namespace {
 
@@ -89,11 +91,17 @@ bool TfrmMain::SetUpMovies() {
     MovieControls.clear();
     // Asked once: every further check of the run (each control's, the show's) is answered from what was found here.
     Flash = AskFlashInstallation();
-    if (!Flash.Available) return false;
+    if (!Flash.Available) return SetUpWithoutPlayer();
     LoadSettings();
 
-    auto onFSCommand = [this](const std::wstring& command, const std::wstring& args) { MovieFSCommand(command, args); };
     const TScreenSaverMode mode = ScreenSaver->Mode();
+    // A control too old for the content would stay empty: where the content says why, no control is made, so that
+    // nothing covers its text. The preview stays as it is, too small to say anything.
+    if (!NoPlayerText.empty() && mode != ssmPreview && !Flash.VersionAtLeast(RequiredFlashVersion)) {
+        ShowNoPlayerText();
+        return true;
+    }
+    auto onFSCommand = [this](const std::wstring& command, const std::wstring& args) { MovieFSCommand(command, args); };
     if (mode == ssmPreview) {
         CreateMovieControl(*this, onFSCommand)->SetAlign(TAlign::alClient);
     } else if (mode == ssmRun) {
@@ -128,6 +136,64 @@ void TfrmMain::PlaceMoviesOnMonitors() {
         const RECT& monitor = monitors[i];
         MovieControls[i]->SetBounds(monitor.left - desktopLeft, monitor.top - desktopTop, monitor.right - monitor.left,
                                     monitor.bottom - monitor.top);
+    }
+}
+
+bool TfrmMain::SetUpWithoutPlayer() {
+    const TScreenSaverMode mode = ScreenSaver->Mode();
+    if (mode != ssmRun && mode != ssmConfigure) return false;
+    try {
+        LoadSettings(ParamStr(0), false);
+    } catch (...) {
+        NoPlayerText.clear(); // a damaged store: black and silent, as without a text
+    }
+    if (NoPlayerText.empty()) {
+        // Configure mode shows whatever dialog exists: without the content's word there is none, as always.
+        if (Dialog) std::exchange(Dialog, nullptr)->Free();
+        return false;
+    }
+    ShowNoPlayerText();
+    return true;
+}
+
+void TfrmMain::ShowNoPlayerText() {
+    if (Dialog) {
+        Dialog->lblCopyright->SetCaption(NoPlayerText);
+        Dialog->lblCopyright->SetURL(NoPlayerLink);
+    }
+    if (ScreenSaver->Mode() == ssmRun) {
+        FPaintsItself = true;
+        Invalidate();
+    }
+}
+
+void TfrmMain::PaintWindow(HDC dc, const RECT& client) {
+    FillBackground(dc, client);
+    if (NoPlayerText.empty()) return;
+    // The content's text is only ever drawn as text: no prefixes, no tabs expanded, nothing formatted.
+    const std::wstring text = AnsiToWide(NoPlayerText);
+    LOGFONTW look{};
+    if (!GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof look, &look)) return;
+    look.lfHeight = -24; // readable across a room; pixels, as every size of the program
+    look.lfWidth = 0;
+    TGdiObject<HFONT> font(CreateFontIndirectW(&look));
+    if (!font) return;
+    TSelectObject selected(dc, font.get());
+    SetTextColor(dc, RGB(0xE0, 0xE0, 0xE0));
+    SetBkMode(dc, TRANSPARENT);
+    const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL;
+    const int desktopLeft = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int desktopTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    for (const RECT& monitor : MonitorRects()) {
+        // A margin on each side keeps the lines off the monitor's edges; the text is centred in what remains.
+        RECT box{monitor.left - desktopLeft + 40, 0, monitor.right - desktopLeft - 40, 0};
+        if (box.right <= box.left) continue;
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format | DT_CALCRECT);
+        const int width = box.right - box.left, height = box.bottom - box.top;
+        const int centreX = (monitor.left + monitor.right) / 2 - desktopLeft;
+        const int centreY = (monitor.top + monitor.bottom) / 2 - desktopTop;
+        box = {centreX - width / 2, centreY - height / 2, centreX - width / 2 + width, centreY - height / 2 + height};
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
     }
 }
 

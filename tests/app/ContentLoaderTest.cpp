@@ -60,6 +60,8 @@ public:
     void SetTerminateOnKeyDown(bool v) override { Add("TerminateOnKeyDown=", v); }
     void SetShowMouseCursor(bool v) override { Add("ShowMouseCursor=", v); }
     void SetMonitorLayout(uint8_t v) override { Add("MonitorLayout=", v); }
+    void SetNoPlayerText(const std::string& v) override { Add("NoPlayerText=" + v); }
+    void SetNoPlayerLink(const std::string& v) override { Add("NoPlayerLink=" + v); }
     void WriteExtraFile(const std::string& name, const TContentItem& item) override {
         Add("Extra " + name + " " + Bytes(item));
     }
@@ -96,7 +98,7 @@ TEST(ContentKeys, EveryKeyDecodesToItsName) {
         "Quality",       "FlashVars",       "BackgroundColor",      "MovieFileName",
         "Movie",         "ThrottlePreview", "RequiredFlashVersion", "ExtraFileCount",
         "ExtraFileName", "ExtraFileData",   "EndOnMouse",           "EndOnKey",
-        "ShowCursor",    "MonitorLayout"};
+        "ShowCursor",    "MonitorLayout",   "NoPlayerText",         "NoPlayerLink"};
     ASSERT_EQ(ContentKeyTable().size(), expected.size());
     std::set<std::string> seen;
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -140,6 +142,12 @@ TEST(ContentReader, MatchingTable) {
         {"integers little-endian and signed, extra bytes ignored",
          {{"Quality", {3, 0, 0, 0}}, {"BackgroundColor", {0xFF, 0xFF, 0xFF, 0xFF, 9}}},
          {"MovieQuality=3", "MovieBackgroundColor=-1"}},
+        {"the no-player text is cut to what is shown; its link is kept whole",
+         {{"NoPlayerText", T("Needs a player & more")},
+          {"NoPlayerText", T(std::string(MaxNoPlayerTextSize + 7, 'x'))},
+          {"NoPlayerLink", T("https://example.com/" + std::string(600, 'p'))}},
+         {"NoPlayerText=Needs a player & more", "NoPlayerText=" + std::string(MaxNoPlayerTextSize, 'x'),
+          "NoPlayerLink=https://example.com/" + std::string(600, 'p')}},
         {"monitor layout takes the low byte", {{"MonitorLayout", {0x02, 0x01, 0, 0}}}, {"MonitorLayout=2"}},
         {"short flag and integer data count as absent",
          {{"Loop", {}}, {"Quality", {1, 2, 3}}, {"MonitorLayout", {1}}, {"ExtraFileCount", {1, 0}}},

@@ -157,6 +157,13 @@ private:
     bool FExisted = false, FCreated = false;
 };
 
+// The browser recorder as the default browser, while it exists: what the program opens goes to its record.
+struct TRecordingBrowser {
+    TMachineRegistryText Client{"Software\\Clients\\StartMenuInternet", "MutoneTestBrowser"};
+    TMachineRegistryText Command{"Software\\Clients\\StartMenuInternet\\MutoneTestBrowser\\shell\\open\\command",
+                                 Quoted(MUTONE_BROWSER_RECORDER_PATH) + " -nohome \"%1\""};
+};
+
 class E2EDialog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -354,10 +361,7 @@ TEST_F(E2EDialog, APictureTooWideForTheSmallestScreenIsScaledDown) {
 }
 
 TEST_F(E2EDialog, ClickingTheLinkOrThePictureOpensTheRegisteredBrowser) {
-    const std::string recorder = MUTONE_BROWSER_RECORDER_PATH;
-    TMachineRegistryText client("Software\\Clients\\StartMenuInternet", "MutoneTestBrowser");
-    TMachineRegistryText command("Software\\Clients\\StartMenuInternet\\MutoneTestBrowser\\shell\\open\\command",
-                                 Quoted(recorder) + " -nohome \"%1\"");
+    const TRecordingBrowser browser;
     Open();
     const auto opened = [&] { return RecordLines(FBrowserRecord).size(); };
     ClickAt(CentreOf(WindowRect(ChildOfClass(FDialog, "TSimpleWebLabelEx"))));
@@ -368,6 +372,35 @@ TEST_F(E2EDialog, ClickingTheLinkOrThePictureOpensTheRegisteredBrowser) {
         EXPECT_EQ(line.substr(line.size() - std::string(" http://example.com/clock").size()),
                   " http://example.com/clock")
             << line;
+    PressKey(VK_ESCAPE);
+    ExpectEndsWithZero();
+}
+
+// The content's no-player text and link take the copyright line's place only where no player is installed.
+TEST_F(E2EDialog, WithoutAPlayerTheNoPlayerTextTakesTheCopyrightLineAndOpensItsLink) {
+    const TRecordingBrowser browser;
+    Set(ContentKey(TContentKey::NoPlayerText), Bytes("No Flash player here & nothing to play"));
+    Set(ContentKey(TContentKey::NoPlayerLink), Bytes("example.com/get-a-player"));
+    Open();
+    EXPECT_EQ(TextOfA(ChildOfClass(FDialog, "TSimpleWebLabelEx")), "(c) 2026 Example & Sons") << "with a player";
+    PressKey(VK_ESCAPE);
+    ExpectEndsWithZero();
+
+    TNoPlayerInstalled noPlayer;
+    ASSERT_TRUE(noPlayer);
+    Open();
+    EXPECT_EQ(TextOfA(FDialog), "Sample Clock settings");
+    HWND label = ChildOfClass(FDialog, "TSimpleWebLabelEx");
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(IsWindowVisible(label));
+    EXPECT_EQ(TextOfA(label), "No Flash player here & nothing to play");
+    EXPECT_TRUE(IsWindowVisible(ChildOfClass(FDialog, "TImage"))) << "the picture needs no player";
+    ClickAt(CentreOf(WindowRect(label)));
+    ASSERT_TRUE(WaitUntil([&] { return !RecordLines(FBrowserRecord).empty(); }, StartDeadlineMs))
+        << "a click on the text opened nothing";
+    const std::string line = RecordLines(FBrowserRecord).front();
+    const std::string expected = " http://example.com/get-a-player";
+    EXPECT_EQ(line.substr(line.size() - std::min(line.size(), expected.size())), expected) << line;
     PressKey(VK_ESCAPE);
     ExpectEndsWithZero();
 }

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "PlayerRegistration.h"
+
 namespace e2e {
 
 namespace {
@@ -553,6 +555,12 @@ std::vector<std::string> PlayerPuts(const std::string& record, int dispId) {
         if (at != std::string::npos) values.push_back(line.substr(at + marker.size()));
     }
     return values;
+}
+
+TNoPlayerInstalled::TNoPlayerInstalled() : FRemoved(UnregisterStandInPlayer()) {}
+
+TNoPlayerInstalled::~TNoPlayerInstalled() {
+    RegisterStandInPlayer(MUTONE_PLAYER_PATH);
 }
 
 TChildProcess RunModeCopy(const TChildProcess& starter) {

@@ -252,6 +252,20 @@ private:
 HWND FindChildForm(HWND host);
 HWND WaitForChildForm(HWND host);
 
+// While it exists the stand-in player is not registered, as on a machine without a Flash control; it is registered
+// again afterwards.
+class TNoPlayerInstalled {
+public:
+    TNoPlayerInstalled();
+    ~TNoPlayerInstalled();
+    TNoPlayerInstalled(const TNoPlayerInstalled&) = delete;
+    TNoPlayerInstalled& operator=(const TNoPlayerInstalled&) = delete;
+    explicit operator bool() const { return FRemoved; }
+
+private:
+    bool FRemoved = false;
+};
+
 // Lines of a record file written by the fake system libraries; empty when it does not exist.
 std::vector<std::string> RecordLines(const std::string& path);
 // The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.

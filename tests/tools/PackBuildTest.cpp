@@ -57,6 +57,8 @@ public:
     void SetTerminateOnKeyDown(bool v) override { Values["EndOnKey"] = v ? "1" : "0"; }
     void SetShowMouseCursor(bool v) override { Values["Cursor"] = v ? "1" : "0"; }
     void SetMonitorLayout(uint8_t v) override { Values["Monitors"] = std::to_string(v); }
+    void SetNoPlayerText(const std::string& v) override { Values["NoPlayerText"] = v; }
+    void SetNoPlayerLink(const std::string& v) override { Values["NoPlayerLink"] = v; }
     void WriteExtraFile(const std::string& name, const TContentItem& item) override { Files[name] = Streamed(item); }
     void SetMovieScale(const std::string& v) override { Values["Scale"] = v; }
 
@@ -112,6 +114,9 @@ copyright = "(c) 2024 Ann & Bob"
 link = "https://example.com/?a=1&b=2"
 close_button = false
 picture = "about.swf"
+[no_player]
+text = "再生には Flash Player が必要です & more"
+link = "https://example.com/help?a=1&b=2"
 )");
     const TRun run = Build({File("screensaver.toml"), "-o", File("out.scr")});
     ASSERT_EQ(run.Code, 0) << run.Err;
@@ -143,6 +148,9 @@ picture = "about.swf"
         {Dialog(TDialogKey::CloseButton), std::string(1, '\0')},
         {Dialog(TDialogKey::PictureName), "about.swf"},
         {Dialog(TDialogKey::Picture), std::string(dialogMovie.begin(), dialogMovie.end())},
+        {"NoPlayerText", sjis({0x8D, 0xC4, 0x90, 0xB6, 0x82, 0xC9, 0x82, 0xCD}) + " Flash Player " +
+                             sjis({0x82, 0xAA, 0x95, 0x4B, 0x97, 0x76, 0x82, 0xC5, 0x82, 0xB7}) + " & more"},
+        {"NoPlayerLink", "https://example.com/help?a=1&b=2"},
     };
     EXPECT_EQ(content.Values, expected);
     const std::map<std::string, std::string> files = {{"words.txt", "one two"},
@@ -300,6 +308,8 @@ TEST_F(PackBuild, RefusalsNameTheFileAndFieldAndWriteNothing) {
           "not the string \"1.65536\""}},
         {"arch = \"arm64\"\n" + movie, {"M:1:8: arch: expected \"x86\" or \"x64\", not the string \"arm64\""}},
         {movie + "[no_player]\ntext = 1\n", {"M:4:8: no_player.text: expected a string, not the integer 1"}},
+        {movie + "[no_player]\ntext = \"" + std::string(MaxNoPlayerTextSize + 1, 'x') + "\"\n",
+         {"M:4:8: no_player.text: the text is 513 bytes in code page 932; the screensaver shows no more than 512"}},
         {movie + "[[files]]\npath = \"notes.txt\"\nname = \"~MUTONE-run.lock\"\n",
          {"M:5:8: files[0].name: \"~MUTONE-run.lock\" is the name of the file that marks the screensaver's own "
           "folder"}},

@@ -64,6 +64,9 @@ copyright = "© 2024"
 link = "https://example.com/"
 close_button = true
 picture = "about.bmp"
+[no_player]
+text = "Flash Player fehlt – bitte „installieren“"
+link = "https://example.com/hilfe"
 )");
     const std::string report = RoundTrip({File("in/m.toml")}, "1252");
     EXPECT_EQ(report, "wrote " + NativeFile("extracted/screensaver.toml") + " and 4 files\n");

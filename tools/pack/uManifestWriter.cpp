@@ -54,6 +54,10 @@ required_flash_version = "auto"  # "auto": the movie's own SWF version; or a ver
 # link = "https://example.com/"
 # close_button = true
 # picture = "picture.bmp"   # a BMP picture, or an SWF movie
+
+# [no_player]               # where no usable Flash player is installed (default: a black screen, an empty dialog)
+# text = "This screensaver needs a Flash player."   # on the black screen and in the dialog
+# link = "https://example.com/help"                 # opened from the dialog's text
 )";
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -183,6 +187,12 @@ public:
             WriteFile(place.Path, *picture);
             FText << "picture = " << TomlString(place.Path) << "\n";
         }
+
+        const TItemType* noPlayerText = content(TContentKey::NoPlayerText);
+        const TItemType* noPlayerLink = content(TContentKey::NoPlayerLink);
+        if (noPlayerText || noPlayerLink) FText << "\n[no_player]\n";
+        if (noPlayerText) FText << "text = " << Text(*noPlayerText, "no-player text") << "\n";
+        if (noPlayerLink) FText << "link = " << Text(*noPlayerLink, "no-player link") << "\n";
 
         const std::string manifest = JoinPath(FDir, "screensaver.toml");
         const std::string text = FText.str();

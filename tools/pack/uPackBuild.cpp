@@ -111,6 +111,7 @@ public:
         if (auto link = Converted(M.Link, "dialog.link")) DialogText(TDialogKey::CopyrightLink, *link);
         if (M.CloseButton.Given())
             Add(DialogItemName(TDialogKey::CloseButton), {uint8_t(*M.CloseButton.Value ? 1 : 0)}, false);
+        NoPlayer();
 
         if (M.MovieFile.Given()) AddFile(ContentItemName(TContentKey::Movie), *M.MovieFile.Value, "movie.file", true);
         ExtraFiles();
@@ -259,6 +260,20 @@ private:
                        " lets older players try to play it (\"auto\" requires the movie's own version)");
         }
         Text(TContentKey::RequiredFlashVersion, version);
+    }
+
+    // The text is the content's only message to a user who cannot see the movie: cut, it could lose its point.
+    void NoPlayer() {
+        if (auto text = Converted(M.NoPlayerText, "no_player.text")) {
+            if (text->size() > MaxNoPlayerTextSize)
+                D.Error(M.NoPlayerText.Where, "no_player.text",
+                        "the text is " + std::to_string(text->size()) + " bytes in code page " +
+                            std::to_string(FCodePage) + "; the screensaver shows no more than " +
+                            std::to_string(MaxNoPlayerTextSize));
+            else
+                Text(TContentKey::NoPlayerText, *text);
+        }
+        if (auto link = Converted(M.NoPlayerLink, "no_player.link")) Text(TContentKey::NoPlayerLink, *link);
     }
 
     void ExtraFiles() {
