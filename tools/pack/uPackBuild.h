@@ -46,6 +46,7 @@ struct TRuntimeImage {
     std::vector<uint8_t> Head;
     bool HadContent = false;       // something followed the image end
     bool SignatureRemoved = false; // it was signed
+    bool ProductApplied = false;   // the [product] fields rewrote its resources
 };
 bool ReadRuntimeImage(const std::string& runtime, TRuntimeImage& image, TDiagnostics& diagnostics);
 
