@@ -578,7 +578,7 @@ std::optional<TResourceSection> FindResourceSection(const std::vector<uint8_t>& 
         if (!TBytes(image.data(), image.size()).Has(s.RawPointer, stored))
             Fail("the resource section lies outside the file");
         TResourceSection found;
-        found.Bytes.assign(image.begin() + s.RawPointer, image.begin() + s.RawPointer + stored);
+        found.Bytes.assign(image.data() + s.RawPointer, image.data() + s.RawPointer + stored);
         found.SectionRva = s.VirtualAddress;
         found.DirectoryRva = rva;
         return found;
@@ -618,10 +618,11 @@ void ReplaceResourceSection(std::vector<uint8_t>& image, const std::vector<uint8
         moved.push_back(&s);
     }
 
-    std::vector<uint8_t> out(image.begin(), image.begin() + r.RawPointer);
+    std::vector<uint8_t> out(image.data(), image.data() + r.RawPointer);
     out.insert(out.end(), rsrc.begin(), rsrc.end());
-    out.resize(r.RawPointer + newRaw);
-    out.insert(out.end(), image.begin() + r.RawPointer + r.RawSize, image.end());
+    if (r.RawPointer + newRaw > SIZE_MAX / 2) Fail("the resources make the image too large");
+    out.resize(static_cast<size_t>(r.RawPointer + newRaw));
+    out.insert(out.end(), image.data() + r.RawPointer + r.RawSize, image.data() + image.size());
 
     const auto shifted = [](uint32_t value, int64_t delta) {
         const int64_t result = int64_t{value} + delta;
