@@ -14,8 +14,8 @@
 namespace {
 
 std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -37,8 +37,8 @@ std::string IconSize(HICON icon) {
 }
 
 std::string Dotted(DWORD high, DWORD low) {
-    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
-           "." + std::to_string(LOWORD(low));
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) + "." +
+           std::to_string(LOWORD(low));
 }
 
 } // namespace
@@ -66,8 +66,8 @@ int wmain(int argc, wchar_t** argv) {
             const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
             HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));
             HICON icon = image ? CreateIconFromResourceEx(static_cast<BYTE*>(LockResource(LoadResource(module, image))),
-                                                          SizeofResource(module, image), TRUE, 0x00030000, size,
-                                                          size, LR_DEFAULTCOLOR)
+                                                          SizeofResource(module, image), TRUE, 0x00030000, size, size,
+                                                          LR_DEFAULTCOLOR)
                                : nullptr;
             images += (images.empty() ? "" : " ") + IconSize(icon) + "/" +
                       std::to_string(*reinterpret_cast<const WORD*>(entry + 6)) + "bit";
