@@ -10,6 +10,7 @@ mkdir -p "$out"
 # The sample's manifest is kept in the repository; its movie and picture are generated beside it.
 build/native/tests/fixtures/mkswf samples/demo/movie.swf 550 400 3366cc
 build/native/tests/fixtures/mkbmp samples/demo/picture.bmp 120 90 ff8800
+build/native/tests/fixtures/mkico samples/demo/icon.ico 3366cc
 echo "-- packing the sample, as you would pack your own movie:"
 pack=(build/native/tools/pack/mutone-pack build samples/demo/screensaver.toml -o "$out/Sample.scr")
 echo "   ${pack[*]}"
@@ -28,6 +29,8 @@ set -u
 record="$out/player-record.txt"
 rm -f "\$record"
 export MUTONE_PLAYER_RECORD="\$record"
+echo "-- what Windows reads from its resources (name, version, icon sizes)"
+wine build/win32/tests/e2e/resource_probe.exe "$out/Sample.scr" | tr -d '\r' | sed 's/^/   /'
 wine build/win32/tests/player/player_register.exe "Z:$PWD/build/win32/tests/player/mutone_player10.dll" >/dev/null
 wine "$out/Sample.scr" /s &
 saver=\$!

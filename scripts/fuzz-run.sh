@@ -28,7 +28,7 @@ done
 [ $# -eq 1 ] || usage
 build=$(cd "$1" && pwd)
 bin="$build/tests/fuzz"
-targets=(fuzz_store fuzz_peimage fuzz_inflate fuzz_swf fuzz_bmp)
+targets=(fuzz_store fuzz_peimage fuzz_inflate fuzz_swf fuzz_bmp fuzz_icon)
 [ -n "$only" ] && IFS=, read -r -a targets <<<"$only"
 
 if [ -n "$minutes" ]; then
@@ -68,7 +68,7 @@ export TMPDIR="$work"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:quarantine_size_mb=16}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-declare -A corpus_of=([fuzz_store]=store [fuzz_peimage]=peimage [fuzz_inflate]=inflate [fuzz_swf]=swf [fuzz_bmp]=bmp)
+declare -A corpus_of=([fuzz_store]=store [fuzz_peimage]=peimage [fuzz_inflate]=inflate [fuzz_swf]=swf [fuzz_bmp]=bmp [fuzz_icon]=icon)
 status=0
 for t in "${targets[@]}"; do
   name=${corpus_of[$t]:?unknown target $t}

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "ByteReader.h"
+
 namespace {
 
 constexpr size_t FileHeaderSize = 14;
@@ -12,23 +14,6 @@ constexpr uint32_t Os2HeaderSize = 64;
 constexpr size_t MasksOffset = FileHeaderSize + InfoHeaderSize;
 
 enum : uint32_t { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6 };
-
-// Little-endian reads over the file's bytes; whatever lies past the end reads as 0.
-class TBytes {
-public:
-    TBytes(const uint8_t* data, size_t size) : FData(data), FSize(size) {}
-    size_t Size() const { return FSize; }
-    // True when count bytes start at offset; written so that neither side can overflow.
-    bool Has(uint64_t offset, uint64_t count) const { return count <= FSize && offset <= FSize - count; }
-    uint8_t U8(uint64_t offset) const { return Has(offset, 1) ? FData[offset] : 0; }
-    uint16_t U16(uint64_t offset) const { return static_cast<uint16_t>(U8(offset) | U8(offset + 1) << 8); }
-    uint32_t U32(uint64_t offset) const { return U16(offset) | static_cast<uint32_t>(U16(offset + 2)) << 16; }
-    int32_t I32(uint64_t offset) const { return static_cast<int32_t>(U32(offset)); }
-
-private:
-    const uint8_t* FData;
-    size_t FSize;
-};
 
 // One colour channel of a bit-field pixel, widened to 8 bits by repeating its bits, as GDI does for 555 and 565.
 class TChannel {

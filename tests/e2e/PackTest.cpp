@@ -198,6 +198,13 @@ TEST_F(E2EPack, ASignedScreensaverPlays) {
     Play(signedFile, 1);
     EXPECT_EQ(PutsOf(170), std::vector<std::string>{"bstr signed=yes&mutonemode=normal"});
     EndByClick();
+    // Its new resources leave the settings dialog as it was.
+    TChildProcess saver = TChildProcess::Start(Quoted(signedFile) + " /c", {});
+    HWND dialog = WaitForProcessWindow(saver.Pid(), "TfrmDialog", true);
+    ASSERT_NE(dialog, nullptr) << "no settings dialog appeared";
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ASSERT_TRUE(saver.WaitForExit());
+    EXPECT_EQ(saver.ExitCode(), 0u);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "BMPBuilder.h"
+#include "IconBuilder.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
 #include "store/uExeAdder.h"
@@ -271,6 +272,15 @@ void BmpSeeds(TSeedWriter& out) {
     out.Add("rle4-records", BuildBMP(records));
 }
 
+// Icons of several sizes at every bit count, PNG images among them, alone and mixed.
+void IconSeeds(TSeedWriter& out) {
+    for (int bits : {1, 4, 8, 16, 24, 32})
+        out.Add("dib" + std::to_string(bits), BuildIconFile({MakeDibIcon(16, static_cast<uint16_t>(bits), 0x3366CC)}));
+    out.Add("png", BuildIconFile({MakePngIcon(16, 0xFF8800)}));
+    out.Add("sample", BuildIconFile(SampleIconImages(0x3366CC)));
+    out.Add("mixed", BuildIconFile({MakeDibIcon(32, 8, 0), MakePngIcon(24, 0), MakeDibIcon(20, 1, 0)}));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -280,13 +290,14 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path root = argv[1];
     TSeedWriter store(root / "store"), image(root / "peimage"), inflate(root / "inflate"), swf(root / "swf"),
-        bmp(root / "bmp");
+        bmp(root / "bmp"), icon(root / "icon");
     StoreSeeds(store);
     ImageSeeds(image);
     InflateSeeds(inflate);
     SwfSeeds(swf);
     BmpSeeds(bmp);
-    std::printf("seeds: %d store, %d peimage, %d inflate, %d swf, %d bmp in %s\n", store.Count(), image.Count(),
-                inflate.Count(), swf.Count(), bmp.Count(), root.string().c_str());
+    IconSeeds(icon);
+    std::printf("seeds: %d store, %d peimage, %d inflate, %d swf, %d bmp, %d icon in %s\n", store.Count(),
+                image.Count(), inflate.Count(), swf.Count(), bmp.Count(), icon.Count(), root.string().c_str());
     return 0;
 }

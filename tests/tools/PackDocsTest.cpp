@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BMPBuilder.h"
+#include "IconBuilder.h"
 #include "PackTestSupport.h"
 #include "SWFBuilder.h"
 #include "uManifest.h"
@@ -42,6 +43,15 @@ protected:
             std::filesystem::create_directories(std::filesystem::path(*file.Path.Value).parent_path());
             WriteFileBytes(*file.Path.Value, {'d', 'a', 't', 'a'});
         }
+        if (m.Product.Icon.Given()) WriteFileBytes(*m.Product.Icon.Value, BuildIconFile(SampleIconImages(0x3366CC)));
+        // The [product] fields need a runtime with resources: the Windows one, once its build made it.
+        const TProductFields& p = m.Product;
+        if (p.Name.Given() || p.Icon.Given() || p.Version.Given() || p.Company.Given() || p.Copyright.Given() ||
+            p.Description.Given() || p.ProductName.Given()) {
+            const std::string runtime = std::string(MUTONE_SOURCE_DIR) + "/build/win32/src/app/mutone.scr";
+            if (!RegularFileSize(runtime)) return {-1, "", "no Windows runtime built yet"};
+            return Run({"build", manifest, "-o", File("out.scr"), "--runtime", runtime});
+        }
         return Build({manifest, "-o", File("out.scr")});
     }
 };
@@ -60,6 +70,7 @@ TEST_F(PackDocs, TheReadmesManifestsBuild) {
 TEST_F(PackDocs, TheSampleOfTheMainJobBuilds) {
     WriteText("screensaver.toml", SourceFile("samples/demo/screensaver.toml"));
     const TRun run = BuildWithInputs(File("screensaver.toml"));
+    if (run.Code == -1) GTEST_SKIP() << run.Err;
     EXPECT_EQ(run.Code, 0);
     EXPECT_EQ(run.Err, "");
 }

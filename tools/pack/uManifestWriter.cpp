@@ -14,6 +14,7 @@
 #include "uPackError.h"
 #include "uPackFiles.h"
 #include "uPackView.h"
+#include "uProductResources.h"
 
 namespace {
 
@@ -125,6 +126,7 @@ public:
         if (FCodePage != DefaultCodePage) FText << "code_page = " << FCodePage << "\n";
         // Built again without it, a 64-bit screensaver would get the 32-bit runtime.
         if (ArchOf(FSource) == 1) FText << "arch = \"" << ArchNames[1] << "\"\n";
+        Product();
 
         const auto content = [&](TContentKey key) -> const TItemType* {
             auto it = found.Content.find(key);
@@ -212,6 +214,30 @@ private:
             throw EPackError(FSource, "the " + what + " is no text of code page " + std::to_string(FCodePage) + ": " +
                                           problem + " (--code-page names another)");
         return TomlString(*utf8);
+    }
+
+    // The identity sits in the program's resources, not in the store.
+    void Product() {
+        const auto head = ReadImageHead(FSource);
+        if (!head) return;
+        const TProductInfo info = ReadProduct(*head);
+        std::ostringstream product;
+        const auto text = [&](const char* key, const std::optional<std::string>& value) {
+            if (value) product << key << " = " << TomlString(*value) << "\n";
+        };
+        text("name", info.Name);
+        if (!info.Icon.empty()) {
+            const std::vector<uint8_t> icon = BuildIconFile(info.Icon);
+            WritePackFile(JoinPath(FDir, "icon.ico"), icon.data(), icon.size());
+            ++FFiles;
+            product << "icon = \"icon.ico\"\n";
+        }
+        text("version", info.Version);
+        text("company", info.Company);
+        text("copyright", info.Copyright);
+        text("description", info.Description);
+        text("product_name", info.ProductName);
+        if (!product.str().empty()) FText << "\n[product]\n" << product.str();
     }
 
     void Flag(const TItemType* item, const char* key) {

@@ -12,6 +12,7 @@
 #include "forms/BitmapReader.h"
 #include "store/ZLibEx.h"
 #include "store/uExeAdder.h"
+#include "store/uPEResources.h"
 #include "store/uPEUtils.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
@@ -20,6 +21,7 @@
 #include "uImageArch.h"
 #include "uPackError.h"
 #include "uPackFiles.h"
+#include "uProductResources.h"
 
 namespace {
 
@@ -374,19 +376,6 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
         bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// The optional header's CheckSum: 16-bit words summed with their carries folded back, the field itself left out,
-// plus the file's length.
-uint32_t PEChecksum(const std::vector<uint8_t>& bytes, size_t fieldAt) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-        if (i >= fieldAt && i < fieldAt + 4) continue;
-        sum += bytes[i] | (i + 1 < bytes.size() ? uint32_t{bytes[i + 1]} << 8 : 0u);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return sum + static_cast<uint32_t>(bytes.size());
-}
-
 // A file that is removed again unless it was committed.
 class TPartialFile {
 public:
@@ -403,6 +392,28 @@ private:
     std::string FName;
     bool FCommitted = false;
 };
+
+// A runtime that carries a checksum gets the one of the whole file, as the system's checkers compute it, so that
+// it still holds once the store and new resources are behind and inside the image.
+void WriteChecksum(TStream& file, const std::vector<uint8_t>& head) {
+    const size_t fieldAt = size_t{Get32(head, 60)} + 24 + 64;
+    if (fieldAt + 4 > head.size() || Get32(head, fieldAt) == 0) return;
+    TPEChecksum sum(fieldAt);
+    std::vector<uint8_t> buffer(1024 * 1024);
+    const int64_t size = file.GetSize();
+    file.SetPosition(0);
+    // Whole pieces of even length: the sum is over 16-bit words.
+    for (int64_t done = 0; done < size;) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(size - done, static_cast<int64_t>(buffer.size())));
+        file.ReadBuffer(buffer.data(), n);
+        sum.Update(buffer.data(), static_cast<size_t>(n));
+        done += n;
+    }
+    std::vector<uint8_t> field(4);
+    Put32(field, 0, sum.Value());
+    file.SetPosition(static_cast<int64_t>(fieldAt));
+    file.WriteBuffer(field.data(), 4);
+}
 
 void Report(const TDiagnostics& diagnostics, std::ostream& err) {
     for (const TDiagnostic& d : diagnostics.All())
@@ -549,6 +560,7 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
             }
         }
         size = static_cast<int64_t>(image.Head.size()) + writer.Finish();
+        WriteChecksum(*stream, image.Head);
     } catch (const EPackError&) {
         throw;
     } catch (const Exception& e) {
@@ -588,7 +600,9 @@ int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err)
                                   "; name one with --runtime FILE");
         }
     }
-    if (!runtime.empty()) ReadRuntimeImage(runtime, arch, image, diagnostics);
+    if (!runtime.empty() && ReadRuntimeImage(runtime, arch, image, diagnostics) && !diagnostics.HasErrors())
+        image.ProductApplied = ApplyProduct(manifest.Product, image.Head, runtime, diagnostics);
+    if (manifest.Product.Icon.Given()) plan.Inputs.push_back(*manifest.Product.Icon.Value);
 
     // The output replaces a file only once it is complete, and never one the build reads.
     std::vector<std::pair<std::string, std::string>> inputs = {{runtime, "the runtime"}, {request.Input, "the input"}};

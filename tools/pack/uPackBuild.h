@@ -46,6 +46,7 @@ struct TRuntimeImage {
     std::vector<uint8_t> Head;
     bool HadContent = false;       // something followed the image end
     bool SignatureRemoved = false; // it was signed
+    bool ProductApplied = false;   // the [product] fields rewrote its resources
 };
 // arch (an index into ArchNames) is what the screensaver is to be: a runtime for another processor is an error.
 bool ReadRuntimeImage(const std::string& runtime, int32_t arch, TRuntimeImage& image, TDiagnostics& diagnostics);
