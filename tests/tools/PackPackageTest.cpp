@@ -17,8 +17,8 @@ namespace {
 std::string Hex(const std::string& bytes) {
     std::string hex;
     char two[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(two, sizeof two, "%02x", c);
+    for (char c : bytes) {
+        std::snprintf(two, sizeof two, "%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
         hex += two;
     }
     return hex;
