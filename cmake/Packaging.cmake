@@ -3,7 +3,7 @@
 set(CPACK_PACKAGE_NAME mutone-pack)
 set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGE_VENDOR "mu:tone")
-set(CPACK_PACKAGE_CONTACT "mu:tone developers <mutone@localhost>")
+set(CPACK_PACKAGE_CONTACT "mu:tone developers <mutone@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "makes Windows screensavers from Flash movies")
 set(CPACK_PACKAGE_DESCRIPTION "mutone-pack puts a Flash movie and its settings behind a copy of the mu:tone\
  screensaver program, and makes setup programs and MSI packages that install the result.")

@@ -34,7 +34,7 @@ if [ $kind = deb ]; then
     done
     dpkg -x "$package" "$work/root" || exit 1
     if command -v lintian >/dev/null; then
-        lintian --no-tag-display-limit "$package" >"$work/lintian.txt" 2>&1
+        lintian --tag-display-limit 0 "$package" >"$work/lintian.txt" 2>&1
         check "lintian finds no error" not grep -q '^E: ' "$work/lintian.txt"
         grep -q '^E: ' "$work/lintian.txt" && cat "$work/lintian.txt"
     fi
