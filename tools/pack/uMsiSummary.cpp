@@ -72,11 +72,11 @@ public:
             for (int64_t guard = 0; piece <= LastRegularSector; ++guard) {
                 const uint64_t at = uint64_t{piece} * 64;
                 if (guard > FSize / 64 || at / FSectorSize >= mini.size()) throw EReadError("a broken mini chain");
-                pieces.push_back(mini[at / FSectorSize] + static_cast<int64_t>(at % FSectorSize));
+                pieces.push_back(mini[static_cast<size_t>(at / FSectorSize)] + static_cast<int64_t>(at % FSectorSize));
                 const uint64_t entry = uint64_t{piece} * 4;
                 if (entry / FSectorSize >= miniFat.size()) throw EReadError("a broken mini FAT");
-                piece =
-                    Get32(Read(miniFat[entry / FSectorSize], FSectorSize), static_cast<uint32_t>(entry % FSectorSize));
+                piece = Get32(Read(miniFat[static_cast<size_t>(entry / FSectorSize)], FSectorSize),
+                              static_cast<uint32_t>(entry % FSectorSize));
             }
         }
         if (uint64_t{pieces.size()} * pieceSize < size) throw EReadError("a stream shorter than its size");
@@ -97,11 +97,13 @@ public:
 
     static uint16_t Get16(const std::vector<uint8_t>& b, uint64_t at) {
         if (at > b.size() || b.size() - at < 2) throw EReadError("a field beyond its sector");
-        return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+        const auto i = static_cast<size_t>(at);
+        return static_cast<uint16_t>(b[i] | b[i + 1] << 8);
     }
     static uint32_t Get32(const std::vector<uint8_t>& b, uint64_t at) {
         if (at > b.size() || b.size() - at < 4) throw EReadError("a field beyond its sector");
-        return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+        const auto i = static_cast<size_t>(at);
+        return uint32_t{b[i]} | uint32_t{b[i + 1]} << 8 | uint32_t{b[i + 2]} << 16 | uint32_t{b[i + 3]} << 24;
     }
 
 private:
@@ -131,7 +133,7 @@ private:
 
 void Put32(std::vector<uint8_t>& b, uint64_t at, uint32_t value) {
     for (uint64_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        b[static_cast<size_t>(at + i)] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 bool Holds(const std::vector<uint8_t>& b, uint64_t at, uint64_t count) {
