@@ -14,7 +14,7 @@ not() { ! "$@"; }
 check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else echo "FAIL: $what" >&2; failures=$((failures + 1)); fi; }
 
 "$mkswf" "$work/movie.swf" 320 240 cc3366 >/dev/null || exit 2
-if [ -f "$build/CMakeCache.txt" ] && grep -q '^CMAKE_SYSTEM_NAME:.*=Windows' "$build/CMakeCache.txt"; then
+if [ -f "$build/tools/pack/mutone-pack.exe" ]; then
     kind=zip
 else
     kind=deb
