@@ -63,3 +63,32 @@ wine build/win32/tests/player/player_register.exe /u >/dev/null
 SH
 bash scripts/wine-env.sh --monitors 3 bash "$out/play.sh"
 echo "-- screenshots: the full-screen run $out/run-mode.png, the settings dialog $out/dialog.png"
+
+echo "-- packaging the sample for users and IT departments:"
+package=(build/native/tools/pack/mutone-pack package samples/demo/screensaver.toml --set "product.name=Sample Screensaver"
+    --set product.version=1.0 --set "product.company=mu:tone sample" --setup "$out/Sample Setup.exe" --msi "$out/Sample.msi")
+echo "   ${package[*]}"
+"${package[@]}"
+cat > "$out/install.sh" <<SH
+set -u
+desktop='HKCU\\Control Panel\\Desktop'
+show() { wine reg query "\$1" /v "\$2" </dev/null 2>/dev/null | tr -d '\r' | sed -n "s/^    \$2    REG_SZ    /   \$2 = /p"; }
+echo "-- installing the setup program silently: \"Sample Setup.exe\" /S"
+wine "$out/Sample Setup.exe" /S </dev/null >"$out/setup.log" 2>&1
+echo "   exit code \$?; the file went to:"
+ls -l "\$WINEPREFIX/drive_c/windows/system32/Sample Screensaver.scr" | sed 's/^/   /'
+echo "-- what Windows would now start:"
+show "\$desktop" SCRNSAVE.EXE
+show "\$desktop" ScreenSaveActive
+echo "-- its Add/Remove Programs entry:"
+key=\$(wine reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall' /s </dev/null 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ { k = \$0 } /DisplayName    REG_SZ    Sample Screensaver\$/ { print k }')
+for v in DisplayName DisplayVersion Publisher QuietUninstallString; do show "\$key" \$v; done
+echo "-- uninstalling it silently"
+uninstaller=\$(show "\$key" QuietUninstallString | sed 's/^[^"]*"\([^"]*\)".*/\1/')
+wine "\$uninstaller" /S </dev/null >"$out/uninstall.log" 2>&1
+for i in \$(seq 100); do wine reg query "\$key" </dev/null >/dev/null 2>&1 || break; sleep 0.3; done
+echo "   file left: \$(ls "\$WINEPREFIX/drive_c/windows/system32/Sample Screensaver.scr" 2>/dev/null | wc -l), entries left: \$(wine reg query "\$key" </dev/null >/dev/null 2>&1 && echo 1 || echo 0), SCRNSAVE.EXE now: \$(show "\$desktop" SCRNSAVE.EXE | grep -c .)"
+SH
+bash scripts/wine-env.sh --monitors 1 bash "$out/install.sh"
+echo "-- IT departments deploy $out/Sample.msi (msiexec /i Sample.msi /qn, or by Group Policy; see the README)"

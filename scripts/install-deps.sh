@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev mingw-w64-tools
   wine wine32:i386 wine64 xvfb xauth xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils x11-utils
   xdotool imagemagick python3 libtomlplusplus-dev libcli11-dev nlohmann-json3-dev osslsigncode openssl fonts-ipafont-gothic
+  nsis wixl msitools lintian
   libxinerama1:i386 libxrandr2:i386 libxi6:i386 libxrender1:i386 libxcursor1:i386 libxcomposite1:i386
   libxfixes3:i386 libxxf86vm1:i386
 )

@@ -121,3 +121,87 @@ std::string TContentHasher::Guid() const {
                   static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
     return text;
 }
+
+namespace {
+
+uint32_t Rotl32(uint32_t x, int r) {
+    return (x << r) | (x >> (32 - r));
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string Sha1(std::string_view bytes) {
+    uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+    std::string message(bytes);
+    const uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
+    message += '\x80';
+    while (message.size() % 64 != 56)
+        message += '\0';
+    for (int i = 7; i >= 0; --i)
+        message += static_cast<char>(bits >> (8 * i));
+    for (size_t block = 0; block < message.size(); block += 64) {
+        uint32_t w[80];
+        for (int i = 0; i < 16; ++i) {
+            const auto* p = reinterpret_cast<const uint8_t*>(message.data() + block + 4 * i);
+            w[i] = uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+        }
+        for (int i = 16; i < 80; ++i)
+            w[i] = Rotl32(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+        for (int i = 0; i < 80; ++i) {
+            uint32_t f, k;
+            if (i < 20)
+                f = (b & c) | (~b & d), k = 0x5A827999;
+            else if (i < 40)
+                f = b ^ c ^ d, k = 0x6ED9EBA1;
+            else if (i < 60)
+                f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
+            else
+                f = b ^ c ^ d, k = 0xCA62C1D6;
+            const uint32_t t = Rotl32(a, 5) + f + e + k + w[i];
+            e = d, d = c, c = Rotl32(b, 30), b = a, a = t;
+        }
+        h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+    }
+    std::string digest;
+    for (uint32_t word : h)
+        for (int i = 3; i >= 0; --i)
+            digest += static_cast<char>(word >> (8 * i));
+    return digest;
+}
+
+std::string NameBasedUuid(std::string_view space, std::string_view name) {
+    std::string input;
+    int high = -1;
+    for (char c : space) {
+        const int value = HexValue(c);
+        if (value < 0 || input.size() == 16) continue;
+        if (high < 0) {
+            high = value;
+        } else {
+            input += static_cast<char>(high << 4 | value);
+            high = -1;
+        }
+    }
+    input.resize(16, '\0');
+    input += name;
+    std::string hash = Sha1(input);
+    hash[6] = static_cast<char>((hash[6] & 0x0F) | 0x50);
+    hash[8] = static_cast<char>((hash[8] & 0x3F) | 0x80);
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+        const auto byte = static_cast<uint8_t>(hash[static_cast<size_t>(i)]);
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}

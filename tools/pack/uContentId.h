@@ -35,3 +35,12 @@ public:
 private:
     TXxh64 FHash;
 };
+
+// A name-based UUID (version 5, RFC 9562: SHA-1 of the namespace's 16 bytes and the name), written
+// "XXXXXXXX-XXXX-5XXX-XXXX-XXXXXXXXXXXX" in capitals. The same namespace and name always give the same UUID, which
+// lets a package's codes follow from what it holds instead of from a generator's randomness. space must be a UUID
+// in that form (braces allowed); an invalid one is read as far as its hex digits go.
+std::string NameBasedUuid(std::string_view space, std::string_view name);
+
+// SHA-1 (FIPS 180-4) of the bytes, as 20 bytes.
+std::string Sha1(std::string_view bytes);

@@ -572,7 +572,7 @@ int64_t WriteScreensaver(const TRuntimeImage& image, const TStorePlan& plan, con
     return size;
 }
 
-int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err) {
+int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err, TBuildResult* result) {
     TDiagnostics diagnostics;
     TManifest manifest;
     TStorePlan plan;
@@ -629,5 +629,6 @@ int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err)
     if (image.HadContent) out << "replaced the content that " << runtime << " carried\n";
     if (image.SignatureRemoved)
         out << "removed the signature of " << runtime << ": sign " << request.Output << " again\n";
+    if (result) *result = {std::move(manifest), plan.Id, plan.IdDerived};
     return 0;
 }

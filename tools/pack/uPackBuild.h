@@ -69,6 +69,14 @@ struct TBuildRequest {
     std::vector<std::string> Sets;
 };
 
+// What a build read and decided, for commands that go on from the screensaver it wrote.
+struct TBuildResult {
+    TManifest Manifest;
+    std::string Id;
+    bool IdDerived = false;
+};
+
 // The build command: 0 when the screensaver was written, 1 when anything was wrong (each problem on err as
-// "mutone-pack: FILE:LINE:COL: field: message"; nothing written).
-int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err);
+// "mutone-pack: FILE:LINE:COL: field: message"; nothing written). result, when given, receives the manifest
+// and the identifier of a written screensaver.
+int RunBuild(const TBuildRequest& request, std::ostream& out, std::ostream& err, TBuildResult* result = nullptr);

@@ -11,6 +11,7 @@
 #include "uPackBuild.h"
 #include "uPackError.h"
 #include "uPackView.h"
+#include "uPackage.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ struct TCommandHelp {
 constexpr TCommandHelp CommandHelp[] = {
     {"build MANIFEST|MOVIE -o OUT [--runtime FILE] [--set KEY=VALUE]...",
      "write the screensaver OUT: the runtime with the movie and settings behind it"},
+    {"package MANIFEST|MOVIE [--setup EXE] [--msi MSI] [--set KEY=VALUE]...",
+     "build the screensaver and make a setup program and/or an MSI package that install it"},
     {"init [MANIFEST] [--movie MOVIE]", "write a starter manifest (screensaver.toml) to fill in"},
     {"info [--json] FILE", "where FILE's content store sits and how many items it holds"},
     {"list [--json] FILE", "the items of FILE's content store, in store order"},
@@ -42,6 +45,7 @@ struct TParsed {
     std::string ManifestDir;
     int CodePage = 0;
     TBuildRequest Build;
+    TPackageRequest Package;
     std::string Movie;
 };
 
@@ -95,6 +99,10 @@ std::string PackUsage() {
             "                     mutone64.scr for x64)\n"
             "  --set KEY=VALUE    override a manifest value, e.g. --set movie.loop=false\n"
             "  --movie MOVIE      the movie the starter manifest names\n"
+            "  --setup EXE        the setup program to write (package)\n"
+            "  --msi MSI          the MSI package to write (package)\n"
+            "  --makensis FILE    NSIS's makensis (default: the one on the PATH)\n"
+            "  --wixl FILE        msitools' wixl (default: the one on the PATH)\n"
             "  --code-page N      the code page of the stored texts (extract --manifest; default 932)\n";
     return text.str();
 }
@@ -141,6 +149,14 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                 },
                 "x86|x64"));
         build->add_option("--set", p.Build.Sets)->allow_extra_args(false);
+        CLI::App* package = app.add_subcommand("package");
+        package->add_option("INPUT", p.Package.Input)->required();
+        package->add_option("--setup", p.Package.Setup);
+        package->add_option("--msi", p.Package.Msi);
+        package->add_option("--runtime", p.Package.Runtime);
+        package->add_option("--makensis", p.Package.Makensis);
+        package->add_option("--wixl", p.Package.Wixl);
+        package->add_option("--set", p.Package.Sets)->allow_extra_args(false);
         CLI::App* init = app.add_subcommand("init");
         init->add_option("MANIFEST", p.File);
         init->add_option("--movie", p.Movie);
@@ -157,6 +173,11 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (list->parsed()) result = List(p, out);
         if (extract->parsed()) result = Extract(p, out);
         if (build->parsed()) result = RunBuild(p.Build, out, err);
+        if (package->parsed()) {
+            if (p.Package.Setup.empty() && p.Package.Msi.empty())
+                throw EUsageError("package: give --setup EXE, --msi MSI or both");
+            result = RunPackage(p.Package, out, err);
+        }
         if (init->parsed()) out << WriteStarterManifest(p.File.empty() ? "screensaver.toml" : p.File, p.Movie);
         out.flush();
         if (!out) {

@@ -48,3 +48,83 @@ bool CreateDirectories(const std::string& path) {
     if (!parent.empty() && parent != trimmed && !CreateDirectories(parent)) return false;
     return CreateDirectoryA(trimmed.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
+
+bool RemoveEmptyFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+bool CreateNewFolder(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool SetModificationTime(const std::string& fileName, int64_t unixTime) {
+    UniqueFileHandle file(CreateFileA(fileName.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    // FILETIME counts 100 ns from 1601; the Unix epoch lies 11644473600 s later.
+    const auto ticks = static_cast<uint64_t>((unixTime + 11644473600LL) * 10000000LL);
+    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return SetFileTime(file.get(), nullptr, &time, &time) != 0;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty()) return {};
+    if (name.find_first_of("\\/:") != std::string::npos) return RegularFileSize(name) ? name : std::string();
+    char found[MAX_PATH * 4];
+    const DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", sizeof found, found, nullptr);
+    return n > 0 && n < sizeof found ? std::string(found, n) : std::string();
+}
+
+namespace {
+
+// One argument as the C runtime's parser takes it back: quoted, with backslashes doubled only where they stand
+// in front of a quote.
+std::string QuotedArgument(const std::string& arg) {
+    std::string quoted(1, '"');
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted += '"';
+}
+
+} // namespace
+
+int RunProgram(const std::vector<std::string>& args, const std::string& folder, const std::string& logFile) {
+    if (args.empty()) return -1;
+    std::string commandLine;
+    for (const std::string& arg : args)
+        commandLine += (commandLine.empty() ? "" : " ") + QuotedArgument(arg);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueFileHandle log(CreateFileA(logFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle input(
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
+    if (!log || !input) return -1;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = log.get();
+    startup.hStdError = log.get();
+    PROCESS_INFORMATION process{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(args[0].c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, folder.c_str(),
+                        &startup, &process))
+        return -1;
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &code))
+        return -1;
+    return static_cast<int>(code);
+}
