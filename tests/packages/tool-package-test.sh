@@ -52,8 +52,15 @@ fi
 "${tool[@]}" build "$movie" -o "$out" </dev/null >"$work/build.log" 2>&1
 check "the unpacked tool builds a screensaver with its own runtime" test -s "$work/movie.scr"
 runtime=$(ls "$work"/root/usr/share/mutone/mutone.scr "$work"/root/*/share/mutone/mutone.scr 2>/dev/null | head -1)
-check "what it built is the 32-bit runtime with the movie behind it" \
-    cmp -s -n "$(stat -c %s "$runtime")" "$runtime" "$work/movie.scr"
+# The header's checksum is the one byte range that differs: the tool makes it cover the whole file.
+same_but_checksum() {
+    local lfanew sum differing
+    lfanew=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    sum=$((lfanew + 88 + 1)) # cmp counts from 1
+    differing=$(cmp -l -n "$(stat -c %s "$1")" "$1" "$2" | awk -v a="$sum" '$1 < a || $1 > a + 3' | wc -l)
+    [ "$differing" -eq 0 ]
+}
+check "what it built is the 32-bit runtime with the movie behind it" same_but_checksum "$runtime" "$work/movie.scr"
 check "and more than the runtime" [ "$(stat -c %s "$work/movie.scr")" -gt "$(stat -c %s "$runtime")" ]
 [ "$failures" -eq 0 ] || cat "$work/build.log"
 [ "$failures" -eq 0 ]

@@ -140,20 +140,21 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         build->add_option("INPUT", p.Build.Input)->required();
         build->add_option("-o,--output", p.Build.Output)->required();
         build->add_option("--runtime", p.Build.Runtime);
-        build->add_option("--arch", p.Build.Arch)
-            ->check(CLI::Validator(
-                [](const std::string& value) {
-                    for (const char* name : ArchNames)
-                        if (value == name) return std::string();
-                    return "must be x86 or x64, not \"" + value + "\"";
-                },
-                "x86|x64"));
+        const CLI::Validator archNames(
+            [](const std::string& value) {
+                for (const char* name : ArchNames)
+                    if (value == name) return std::string();
+                return "must be x86 or x64, not \"" + value + "\"";
+            },
+            "x86|x64");
+        build->add_option("--arch", p.Build.Arch)->check(archNames);
         build->add_option("--set", p.Build.Sets)->allow_extra_args(false);
         CLI::App* package = app.add_subcommand("package");
         package->add_option("INPUT", p.Package.Input)->required();
         package->add_option("--setup", p.Package.Setup);
         package->add_option("--msi", p.Package.Msi);
         package->add_option("--runtime", p.Package.Runtime);
+        package->add_option("--arch", p.Package.Arch)->check(archNames);
         package->add_option("--makensis", p.Package.Makensis);
         package->add_option("--wixl", p.Package.Wixl);
         package->add_option("--set", p.Package.Sets)->allow_extra_args(false);

@@ -202,7 +202,7 @@ int RunPackage(const TPackageRequest& request, std::ostream& out, std::ostream& 
     TWorkFolder work(first);
 
     // The screensaver exactly as the build command makes it.
-    TBuildRequest build{request.Input, work.Add("screensaver.scr"), request.Runtime, request.Sets};
+    TBuildRequest build{request.Input, work.Add("screensaver.scr"), request.Runtime, request.Arch, request.Sets};
     TBuildResult built;
     std::ostringstream buildOut;
     if (RunBuild(build, buildOut, err, &built) != 0) return 1;
@@ -260,7 +260,7 @@ int RunPackage(const TPackageRequest& request, std::ostream& out, std::ostream& 
     if (machine != MachineX86 && machine != MachineX64) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", machine);
-        diagnostics.Error({request.Runtime.empty() ? std::string(RuntimeFileName) : request.Runtime}, "runtime",
+        diagnostics.Error({request.Runtime.empty() ? std::string(RuntimeFileNames[0]) : request.Runtime}, "runtime",
                           "not a screensaver that can be packaged: its machine type is 0x" + std::string(hex) +
                               ", neither x86 (0x014C) nor x64 (0x8664)");
     }

@@ -24,6 +24,7 @@ struct TPackageRequest {
     std::string Setup; // the setup program to write; empty: none
     std::string Msi;   // the MSI package to write; empty: none
     std::string Runtime;
+    std::string Arch; // as build's
     std::string Makensis; // empty: makensis on the PATH
     std::string Wixl;     // empty: wixl on the PATH
     std::vector<std::string> Sets;
