@@ -7,6 +7,7 @@
 #include "flash/uFlashUtils.h"
 #include "forms/Callbacks.h"
 #include "forms/FileStream.h"
+#include "support/uFileUrl.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
@@ -130,8 +131,9 @@ bool TfrmMain::SetUpMovies() {
 void TfrmMain::FormShow(TObject*) {
     if (MoviePending && !MovieControls.empty() && Flash.VersionAtLeast(RequiredFlashVersion)) {
         MoviePending = false;
+        const std::wstring movieUrl = FileUrlFromPath(AnsiToWide(MoviePath));
         for (TShockwaveFlashEx* control : MovieControls) {
-            if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;
+            if (!Guarded([&] { control->SetMovie(movieUrl); })) MoviePending = true;
             if (ScreenSaver->Mode() == ssmRun && !MovieScale.empty() &&
                 !Guarded([&] { control->SetScale(MovieScale); }))
                 MoviePending = true;

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "uDoctor.h"
 #include "uManifestWriter.h"
 #include "uPackBuild.h"
 #include "uPackError.h"
@@ -28,6 +29,7 @@ constexpr TCommandHelp CommandHelp[] = {
     {"list [--json] FILE", "the items of FILE's content store, in store order"},
     {"extract FILE DIR", "write each item to DIR/NNNN.bin and the item list to DIR/items.json"},
     {"extract --manifest DIR FILE", "write a manifest and its files to DIR that build FILE's content again"},
+    {"doctor [--json] [FILE]", "will FILE (default: the screensaver Windows starts) play here, and if not, why"},
 };
 
 bool IsHelp(const std::string& arg) {
@@ -131,6 +133,9 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         build->add_option("-o,--output", p.Build.Output)->required();
         build->add_option("--runtime", p.Build.Runtime);
         build->add_option("--set", p.Build.Sets)->allow_extra_args(false);
+        CLI::App* doctor = app.add_subcommand("doctor");
+        flag(doctor, "--json", p.Json);
+        doctor->add_option("FILE", p.File);
         CLI::App* init = app.add_subcommand("init");
         init->add_option("MANIFEST", p.File);
         init->add_option("--movie", p.Movie);
@@ -147,6 +152,11 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (list->parsed()) result = List(p, out);
         if (extract->parsed()) result = Extract(p, out);
         if (build->parsed()) result = RunBuild(p.Build, out, err);
+        if (doctor->parsed()) {
+            std::string report;
+            result = RunDoctor(p.File, p.Json, report);
+            out << report;
+        }
         if (init->parsed()) out << WriteStarterManifest(p.File.empty() ? "screensaver.toml" : p.File, p.Movie);
         out.flush();
         if (!out) {
