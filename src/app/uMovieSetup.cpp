@@ -8,6 +8,7 @@
 #include "forms/Callbacks.h"
 #include "forms/CommandLine.h"
 #include "forms/FileStream.h"
+#include "support/uFileUrl.h"
 #include "support/uInstanceGuard.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
@@ -200,8 +201,9 @@ void TfrmMain::PaintWindow(HDC dc, const RECT& client) {
 void TfrmMain::FormShow(TObject*) {
     if (MoviePending && !MovieControls.empty() && Flash.VersionAtLeast(RequiredFlashVersion)) {
         MoviePending = false;
+        const std::wstring movieUrl = FileUrlFromPath(AnsiToWide(MoviePath));
         for (TShockwaveFlashEx* control : MovieControls) {
-            if (!Guarded([&] { control->SetMovie(MoviePath); })) MoviePending = true;
+            if (!Guarded([&] { control->SetMovie(movieUrl); })) MoviePending = true;
             if (ScreenSaver->Mode() == ssmRun && !MovieScale.empty() &&
                 !Guarded([&] { control->SetScale(MovieScale); }))
                 MoviePending = true;

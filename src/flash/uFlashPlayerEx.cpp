@@ -1,6 +1,7 @@
 #include "uFlashPlayerEx.h"
 
 #include "forms/FileStream.h"
+#include "support/uFileUrl.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
 
@@ -54,7 +55,7 @@ void TFlashPlayerEx::LoadMovie(const std::string& fileName, bool deleteOnDestroy
         if (!FileExists(fileName)) return;
         FDeleteOnDestroy = deleteOnDestroy;
         FSWFFileName = fileName;
-        SetMovie(fileName);
+        SetMovie(FileUrlFromPath(AnsiToWide(fileName)));
     } catch (...) {
         // The control has no movie, or keeps the one it had.
     }

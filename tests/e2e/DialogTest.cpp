@@ -416,14 +416,19 @@ TEST_F(E2EDialog, AMovieAsContentPlaysAtItsFrameSizeAndIsDeletedAfterwards) {
         return values;
     };
     // The dialog's control is the only one created for the movie by name "intro.SWF".
-    std::string moviePath;
+    std::string movieUrl;
     for (const std::string& line : puts(" put 102 bstr "))
-        if (line.find("intro.SWF") != std::string::npos) moviePath = line.substr(line.find(" bstr ") + 6);
-    ASSERT_FALSE(moviePath.empty()) << "the dialog's movie was never assigned";
-    EXPECT_TRUE(FileExists(moviePath));
+        if (line.find("intro.SWF") != std::string::npos) movieUrl = line.substr(line.find(" bstr ") + 6);
+    ASSERT_FALSE(movieUrl.empty()) << "the dialog's movie was never assigned";
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    EXPECT_EQ(moviePath.rfind(temp, 0), 0u) << "the movie is written into the temporary directory";
+    // The player gets the file's URL; the run's folder has a plain name, so the rest of the URL is the path's.
+    const std::string tempUrl = ShellFileUrl(temp);
+    ASSERT_EQ(movieUrl.rfind(tempUrl, 0), 0u) << "the movie is written into the temporary directory: " << movieUrl;
+    std::string moviePath = std::string(temp) + movieUrl.substr(tempUrl.size());
+    std::replace(moviePath.begin(), moviePath.end(), '/', '\\');
+    EXPECT_EQ(ShellFileUrl(moviePath), movieUrl);
+    EXPECT_TRUE(FileExists(moviePath));
     bool showAll = false;
     for (const std::string& line : puts(" put 137 bstr "))
         showAll |= line.find("ShowAll") != std::string::npos;

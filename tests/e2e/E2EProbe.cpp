@@ -1,6 +1,7 @@
 #include "E2EProbe.h"
 
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -597,6 +598,17 @@ HWND WaitForChildForm(HWND host) {
     HWND form = nullptr;
     WaitUntil([&] { return (form = FindChildForm(host)) != nullptr && IsWindowVisible(form); }, StartDeadlineMs);
     return form;
+}
+
+std::string ShellFileUrl(const std::string& path) {
+    wchar_t wide[MAX_PATH * 2] = {};
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);
+    wchar_t url[MAX_PATH * 4] = {};
+    DWORD size = MAX_PATH * 4;
+    if (UrlCreateFromPathW(wide, url, &size, 0) != S_OK) return {};
+    char utf8[MAX_PATH * 12] = {};
+    WideCharToMultiByte(CP_UTF8, 0, url, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
 }
 
 } // namespace e2e

@@ -270,6 +270,8 @@ private:
 std::vector<std::string> RecordLines(const std::string& path);
 // The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.
 std::vector<std::string> PlayerPuts(const std::string& record, int dispId);
+// The file URL of an ANSI path as the shell makes it (UrlCreateFromPathW), in UTF-8 as the player's record has it.
+std::string ShellFileUrl(const std::string& path);
 // The run-mode copy that a screensaver started with /s started in turn (its child), found by its main form;
 // empty if none.
 TChildProcess RunModeCopy(const TChildProcess& starter);

@@ -106,7 +106,7 @@ TEST_F(E2EMovie, PlaysOnEveryMonitorAndLeavesNothingBehind) {
     const std::vector<std::string> movies = PutsOf(102);
     EXPECT_EQ(movies.size(), monitors) << "one control per monitor";
     for (const std::string& movie : movies)
-        EXPECT_EQ(movie, "bstr " + FContentFolder + "sample.swf");
+        EXPECT_EQ(movie, "bstr " + ShellFileUrl(FContentFolder + "sample.swf"));
     const std::vector<std::string> vars = PutsOf(170);
     ASSERT_EQ(vars.size(), monitors);
     EXPECT_EQ(vars.front(), "bstr a=1&b=2&mutonemode=normal") << "the content's variables come first";

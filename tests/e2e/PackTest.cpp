@@ -90,7 +90,7 @@ path = 'data\words.txt'
     ASSERT_EQ(RunTool("build clock.toml -o \"My Clock.scr\""), 0u);
 
     Play(FFolder.Path() + "My Clock.scr", 1);
-    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + FContentFolder + "clock.swf"})
+    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + ShellFileUrl(FContentFolder + "clock.swf")})
         << "one control, on the first monitor";
     EXPECT_EQ(PutsOf(170), std::vector<std::string>{"bstr city=Kyoto&n=1&mutonemode=normal"});
     EXPECT_EQ(PutsOf(106), std::vector<std::string>{"bool 0"}) << "Loop";
@@ -108,7 +108,7 @@ TEST_F(E2EPack, AMovieAloneBecomesAScreensaver) {
     WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0x00FF00, false)));
     ASSERT_EQ(RunTool("build clip.swf --set id=" + std::string(Guid) + " -o Clip.scr"), 0u);
     Play(FFolder.Path() + "Clip.scr", 1);
-    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + FContentFolder + Guid + ".swf"});
+    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + ShellFileUrl(FContentFolder + Guid + ".swf")});
     EXPECT_EQ(PutsOf(106), std::vector<std::string>{"bool -1"});
     EXPECT_EQ(PutsOf(105), std::vector<std::string>{"i4 1"});
     EndByClick();
@@ -138,7 +138,7 @@ TEST_F(E2EPack, AMovieLargerThan256MiBPlaysWhole) {
 
     Play(FFolder.Path() + "Big.scr", 1);
     const std::string played = FContentFolder + Guid + ".swf";
-    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + played});
+    EXPECT_EQ(PutsOf(102), std::vector<std::string>{"bstr " + ShellFileUrl(played)});
     int64_t playedSize = 0;
     uLong playedCrc = crc32(0, nullptr, 0);
     {

@@ -105,7 +105,7 @@ TEST(E2EWow64, StartsAndPlaysFromSystem32Of64BitWindows) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string contentFolder = std::string(temp) + Guid;
-    EXPECT_EQ(movies().front(), "bstr " + contentFolder + "\\installed.swf");
+    EXPECT_EQ(movies().front(), "bstr " + ShellFileUrl(contentFolder + "\\installed.swf"));
 
     TChildProcess runner;
     for (HWND window : WindowsOfClassOutside(starter.Pid(), "TfrmMain"))

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "uDoctor.h"
 #include "uManifestWriter.h"
 #include "uPackBuild.h"
 #include "uPackError.h"
@@ -31,6 +32,7 @@ constexpr TCommandHelp CommandHelp[] = {
     {"list [--json] FILE", "the items of FILE's content store, in store order"},
     {"extract FILE DIR", "write each item to DIR/NNNN.bin and the item list to DIR/items.json"},
     {"extract --manifest DIR FILE", "write a manifest and its files to DIR that build FILE's content again"},
+    {"doctor [--json] [FILE]", "will FILE (default: the screensaver Windows starts) play here, and if not, why"},
 };
 
 bool IsHelp(const std::string& arg) {
@@ -158,6 +160,9 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         package->add_option("--makensis", p.Package.Makensis);
         package->add_option("--wixl", p.Package.Wixl);
         package->add_option("--set", p.Package.Sets)->allow_extra_args(false);
+        CLI::App* doctor = app.add_subcommand("doctor");
+        flag(doctor, "--json", p.Json);
+        doctor->add_option("FILE", p.File);
         CLI::App* init = app.add_subcommand("init");
         init->add_option("MANIFEST", p.File);
         init->add_option("--movie", p.Movie);
@@ -178,6 +183,11 @@ int RunPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             if (p.Package.Setup.empty() && p.Package.Msi.empty())
                 throw EUsageError("package: give --setup EXE, --msi MSI or both");
             result = RunPackage(p.Package, out, err);
+        }
+        if (doctor->parsed()) {
+            std::string report;
+            result = RunDoctor(p.File, p.Json, report);
+            out << report;
         }
         if (init->parsed()) out << WriteStarterManifest(p.File.empty() ? "screensaver.toml" : p.File, p.Movie);
         out.flush();
