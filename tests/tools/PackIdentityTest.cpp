@@ -27,11 +27,6 @@ protected:
         WriteFileBytes(File("movie.swf"), BuildSWF(SimpleMovie(550, 400, 0, false)));
         WriteFileBytes(File("icon.ico"), BuildIconFile(SampleIconImages(0x3366CC)));
     }
-    // The Windows runtimes, once their builds made them.
-    static std::string RealRuntime(const char* preset) {
-        const std::string path = std::string(MUTONE_SOURCE_DIR) + "/build/" + preset + "/src/app/mutone.scr";
-        return RegularFileSize(path) ? path : std::string();
-    }
     TRun BuildWith(const std::string& runtime, const std::string& manifest, const std::string& out) {
         return Run({"build", File(manifest), "-o", File(out), "--runtime", runtime});
     }

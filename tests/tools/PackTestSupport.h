@@ -60,6 +60,12 @@ protected:
         return path;
     }
 
+    // A Windows runtime as its build made it ("win32", "win64"); empty before that build ran.
+    static std::string RealRuntime(const char* preset) {
+        const std::string path = std::string(MUTONE_SOURCE_DIR) + "/build/" + preset + "/src/app/mutone.scr";
+        return RegularFileSize(path) ? path : std::string();
+    }
+
     static TRun Run(const std::vector<std::string>& args) { return RunTool(args); }
 
     // build ARGS... --runtime <the stand-in runtime>

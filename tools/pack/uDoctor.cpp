@@ -33,6 +33,8 @@ public:
     void SetTerminateOnKeyDown(bool) override {}
     void SetShowMouseCursor(bool) override {}
     void SetMonitorLayout(uint8_t) override {}
+    void SetNoPlayerText(const std::string&) override {}
+    void SetNoPlayerLink(const std::string&) override {}
     void WriteExtraFile(const std::string&, const TContentItem&) override {}
     void SetMovieScale(const std::string&) override {}
 };
