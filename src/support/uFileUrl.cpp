@@ -33,6 +33,8 @@ bool IsAsciiLetter(wchar_t c) {
 
 std::wstring FileUrlFromPath(std::wstring_view path) {
     static const wchar_t Hex[] = L"0123456789ABCDEF";
+    // No file, no URL: a run without a movie hands the player an empty movie, as it always has.
+    if (path.empty()) return {};
     std::wstring url = L"file:";
     // A drive path gets an empty host; a UNC path brings its host along with its two leading separators.
     if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') url += L"///";

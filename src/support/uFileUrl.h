@@ -10,5 +10,6 @@
 // gives "file://server/share/m.swf"): backslashes become slashes, and the characters the shell escapes become %XX
 // of their UTF-16 code unit (controls, 0x7F to 0xFF, space, " # % & < > [ ] ^ ` { | }); characters above 0xFF
 // stay as they are. Build it from the wide form of a path, never from its ANSI bytes: the shell escapes the
-// characters, not their code-page bytes. "." and ".." are kept, as the shell keeps them.
+// characters, not their code-page bytes. "." and ".." are kept, as the shell keeps them. An empty path gives an
+// empty URL.
 std::wstring FileUrlFromPath(std::wstring_view path);

@@ -422,11 +422,11 @@ TEST_F(E2EDialog, AMovieAsContentPlaysAtItsFrameSizeAndIsDeletedAfterwards) {
     ASSERT_FALSE(movieUrl.empty()) << "the dialog's movie was never assigned";
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    // The player gets the file's URL; the run's folder has a plain name, so the rest of the URL is the path's.
+    // The player gets the file's URL (the run's folder, named after the content's identifier, has its braces
+    // escaped in it); the shell turns it back into the path.
     const std::string tempUrl = ShellFileUrl(temp);
     ASSERT_EQ(movieUrl.rfind(tempUrl, 0), 0u) << "the movie is written into the temporary directory: " << movieUrl;
-    std::string moviePath = std::string(temp) + movieUrl.substr(tempUrl.size());
-    std::replace(moviePath.begin(), moviePath.end(), '/', '\\');
+    const std::string moviePath = ShellPathOfUrl(movieUrl);
     EXPECT_EQ(ShellFileUrl(moviePath), movieUrl);
     EXPECT_TRUE(FileExists(moviePath));
     bool showAll = false;

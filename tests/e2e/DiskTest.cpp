@@ -160,8 +160,8 @@ TEST_F(E2ESmallDisk, ALargeMovieThatFitsPlays) {
     StartAndWatch();
     const std::vector<std::string> puts = PlayerPuts(FRecord, 102);
     ASSERT_EQ(puts.size(), 1u);
-    const std::string path = puts[0].substr(5);
-    ASSERT_NE(path, "");
+    const std::string path = ShellPathOfUrl(puts[0].substr(5));
+    ASSERT_NE(path, "") << puts[0];
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << path;
     EXPECT_EQ((int64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow, size);

@@ -600,6 +600,12 @@ HWND WaitForChildForm(HWND host) {
     return form;
 }
 
+std::string ShellPathOfUrl(const std::string& url) {
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    return PathCreateFromUrlA(url.c_str(), path, &size, 0) == S_OK ? path : std::string();
+}
+
 std::string ShellFileUrl(const std::string& path) {
     wchar_t wide[MAX_PATH * 2] = {};
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);

@@ -272,6 +272,8 @@ std::vector<std::string> RecordLines(const std::string& path);
 std::vector<std::string> PlayerPuts(const std::string& record, int dispId);
 // The file URL of an ANSI path as the shell makes it (UrlCreateFromPathW), in UTF-8 as the player's record has it.
 std::string ShellFileUrl(const std::string& path);
+// The ANSI path of a file URL as the shell reads it back (PathCreateFromUrlA); empty when it is none.
+std::string ShellPathOfUrl(const std::string& url);
 // The run-mode copy that a screensaver started with /s started in turn (its child), found by its main form;
 // empty if none.
 TChildProcess RunModeCopy(const TChildProcess& starter);

@@ -139,7 +139,7 @@ TEST_F(E2EX64, PlaysFullScreenInAPreviewAndShowsItsDialogFromSystem32) {
         TChildProcess starter = Start(Installed(), " /s");
         ASSERT_TRUE(WaitUntil([&] { return !Movies().empty(); }, StartDeadlineMs))
             << "the movie never reached the 64-bit player" << Record();
-        EXPECT_EQ(Movies().front(), "bstr " + TempPath() + Guid + "\\clock.swf");
+        EXPECT_EQ(Movies().front(), "bstr " + ShellFileUrl(TempPath() + Guid + "\\clock.swf"));
         TChildProcess runner = RunModeCopy(starter);
         ASSERT_TRUE(runner) << "no run-mode copy";
         EXPECT_FALSE(IsWow64(starter.Handle()));

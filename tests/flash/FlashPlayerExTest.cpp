@@ -6,9 +6,19 @@
 
 #include "flash/uFlashPlayerEx.h"
 #include "forms/FileStream.h"
+#include "support/uFileUrl.h"
 #include "support/uSysUtils.h"
 
 namespace {
+
+// What the stand-in player records of the URL it was handed: its UTF-8 form.
+std::string Utf8Of(const std::wstring& text) {
+    std::string utf8(text.size() * 3 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
+                                      static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(n > 0 ? n : 0));
+    return utf8;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -192,7 +202,8 @@ TEST_F(FlashPlayerExTest, AMovieFromAStreamIsWrittenLoadedAndDeletedWithTheContr
         }
         EXPECT_EQ(ReadFile(path), bytes);
         EXPECT_EQ(player->SWFFileName(), path);
-        EXPECT_EQ(MoviePuts(), std::vector<std::string>{"put 102 bstr " + path});
+        EXPECT_EQ(MoviePuts(),
+                  std::vector<std::string>{"put 102 bstr " + Utf8Of(FileUrlFromPath(AnsiToWide(path)))});
 
         player->Free();
         EXPECT_FALSE(FileExists(path));

@@ -59,12 +59,6 @@ if [ "$WINEARCH" = win64 ]; then
     wine "$player64/player_register.exe" "Z:$player64/mutone_player10.dll" </dev/null >/dev/null 2>&1 ||
         fail "registering the 64-bit stand-in player"
     archs="x86 x64"
-    # The 64-bit runtime can be packed only once the image reader knows its headers; until then the x64 half is
-    # reported as skipped, loudly, rather than failing the x86 half with it.
-    if ! "$tool" info "$runtime64" >"$work/info64.txt" 2>&1; then
-        echo "SKIP: x64 screensaver: $(cat "$work/info64.txt")" >&2
-        archs=x86
-    fi
 else
     archs=x86
 fi
@@ -73,7 +67,11 @@ fi
 plays() {
     local record=$work/record.txt
     rm -f "$record"
-    MUTONE_PLAYER_RECORD=$record wine "$1" /s </dev/null >"$work/saver.log" 2>&1 &
+    # Debian's wine starts the 32-bit loader, whose look-up of a path in System32 is redirected to SysWOW64:
+    # a 64-bit screensaver there is started as Windows would, by the 64-bit loader.
+    local loader=wine
+    [ "$arch" = x64 ] && loader=/usr/lib/wine/wine64
+    MUTONE_PLAYER_RECORD=$record "$loader" "$1" /s </dev/null >"$work/saver.log" 2>&1 &
     local saver=$! i
     for ((i = 0; i < 150; i++)); do grep -q " put 102 " "$record" 2>/dev/null && break; sleep 0.2; done
     xdotool mousemove 100 100 sleep 0.3 mousemove 400 300 click 1 >/dev/null 2>&1
@@ -106,6 +104,7 @@ for arch in $archs; do
     setup_name='My $WINDIR "x"' msi_name='a]]><x/> $(var.x)'
     cat >"$dir/screensaver.toml" <<TOML
 id = "{5B0E7C2A-91D4-4F3B-8E6A-2C7D1F0A9B$( [ "$arch" = x64 ] && echo 64 || echo 32 )}"
+arch = "$arch"
 [movie]
 file = "../movie.swf"
 TOML
@@ -115,12 +114,14 @@ TOML
             out=$("$tool" package "$dir/screensaver.toml" --runtime "$runtime" --set "product.name=$n" \
                 --set "product.version=$v" --set "product.company=Me & Co" --$name "$dir/$name-$v.${name/setup/exe}" 2>&1) ||
                 { fail "packaging $name $v: $out"; continue; }
+            # The screensaver each package should install: the name is part of its resources.
+            "$tool" build "$dir/screensaver.toml" --runtime "$runtime" --set "product.name=$n" \
+                --set "product.version=$v" --set "product.company=Me & Co" -o "$dir/saver-$name-$v.scr" >/dev/null
             if [ $name = msi ]; then
                 printf -v "code_${v/./_}" '%s' "$(sed -n 's/.*product code \({[^}]*}\).*/\1/p' <<<"$out")"
                 upgrade=$(sed -n 's/.*upgrade code \({[^}]*}\).*/\1/p' <<<"$out")
             fi
         done
-        "$tool" build "$dir/screensaver.toml" --runtime "$runtime" --set "product.version=$v" -o "$dir/saver-$v.scr" >/dev/null
     done
     "$tool" package "$dir/screensaver.toml" --runtime "$runtime" --set "product.name=$setup_name" \
         --set "product.version=1.0" --set "product.company=Me & Co" --setup "$dir/again.exe" --msi "$dir/again.msi" \
@@ -136,7 +137,7 @@ TOML
     key="$view\\$upgrade"
     set_screensaver "$foreign"
     if wine "$dir/setup-1.0.exe" /S </dev/null >"$dir/setup.log" 2>&1; then ok "$arch: setup /S"; else fail "$arch: setup /S exit $?"; fi
-    check "$arch: setup put the file into $folder" cmp -s "$unix_folder/$file_name" "$dir/saver-1.0.scr"
+    check "$arch: setup put the file into $folder" cmp -s "$unix_folder/$file_name" "$dir/saver-setup-1.0.scr"
     check "$arch: setup made it the current screensaver" same_path "$(reg_value "$desktop" SCRNSAVE.EXE)" "$path"
     check "$arch: setup's entry shows the name as written" [ "$(reg_value "$key" DisplayName)" = "$setup_name" ]
     check "$arch: setup's entry shows version and publisher" [ "$(reg_value "$key" DisplayVersion)/$(reg_value "$key" Publisher)" = "1.0.0.0/Me & Co" ]
@@ -144,7 +145,7 @@ TOML
     [ -n "$other" ] && check "$arch: no setup entry in the other registry view" not has_key "$other\\$upgrade"
     check "$arch: nothing named \$WINDIR was expanded" not test -e "$unix_folder/My C:"
     if wine "$dir/setup-1.1.exe" /S </dev/null >"$dir/setup.log" 2>&1; then ok "$arch: upgrade /S"; else fail "$arch: upgrade /S"; fi
-    check "$arch: the upgrade replaced the file" cmp -s "$unix_folder/$file_name" "$dir/saver-1.1.scr"
+    check "$arch: the upgrade replaced the file" cmp -s "$unix_folder/$file_name" "$dir/saver-setup-1.1.scr"
     check "$arch: one entry after the upgrade, of 1.1" [ "$(entries_named "$view" "$setup_name" | wc -l)/$(reg_value "$key" DisplayVersion)" = "1/1.1.0.0" ]
     check "$arch: the installed screensaver plays from there" plays "$(reg_value "$desktop" SCRNSAVE.EXE)"
     quiet=$(reg_value "$key" QuietUninstallString)
@@ -171,7 +172,7 @@ TOML
     set_screensaver "$foreign"
     # Without the feature that chooses the screensaver, as IT departments that set it by policy install it.
     wine msiexec /i "$dir/msi-1.0.msi" /qn ADDLOCAL=ScreenSaver </dev/null >"$dir/msi.log" 2>&1
-    check "$arch: msiexec /qn put the file into $folder" cmp -s "$unix_folder/$file_name" "$dir/saver-1.0.scr"
+    check "$arch: msiexec /qn put the file into $folder" cmp -s "$unix_folder/$file_name" "$dir/saver-msi-1.0.scr"
     check "$arch: without the feature the current screensaver stays" [ "$(reg_value "$desktop" SCRNSAVE.EXE)" = "$foreign" ]
     check "$arch: the MSI entry shows the name as written" [ "$(reg_value "$view\\$code_1_0" DisplayName)" = "$msi_name" ]
     check "$arch: the MSI entry shows the version" [ "$(reg_value "$view\\$code_1_0" DisplayVersion)" = "1.0.0.0" ]
@@ -184,7 +185,7 @@ TOML
     wine msiexec /i "$dir/msi-1.0.msi" /qn </dev/null >"$dir/msi.log" 2>&1
     check "$arch: with the feature it is the current screensaver" same_path "$(reg_value "$desktop" SCRNSAVE.EXE)" "$path"
     wine msiexec /i "$dir/msi-1.1.msi" /qn </dev/null >"$dir/msi.log" 2>&1
-    check "$arch: the MSI upgrade replaced the file" cmp -s "$unix_folder/$file_name" "$dir/saver-1.1.scr"
+    check "$arch: the MSI upgrade replaced the file" cmp -s "$unix_folder/$file_name" "$dir/saver-msi-1.1.scr"
     check "$arch: one MSI entry after the upgrade, of 1.1" [ "$(entries_named "$view" "$msi_name" | wc -l)/$(reg_value "$view\\$code_1_1" DisplayVersion)" = "1/1.1.0.0" ]
     check "$arch: the MSI-installed screensaver plays" plays "$(reg_value "$desktop" SCRNSAVE.EXE)"
     wine msiexec /x "$dir/msi-1.1.msi" /qn </dev/null >"$dir/msi.log" 2>&1

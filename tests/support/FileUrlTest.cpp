@@ -50,4 +50,9 @@ TEST(FileUrl, MatchesTheShellsUrlForTheRunsPaths) {
     }
 }
 
+TEST(FileUrl, NoPathGivesNoUrl) {
+    // The movie of a run that has none stays empty, as the player has always been handed it.
+    EXPECT_EQ(FileUrlFromPath(L""), L"");
+}
+
 } // namespace
