@@ -145,8 +145,8 @@ TEST_F(PackIdentity, PackingAgainAndExtractingGiveTheSameBytes) {
     const size_t checksumAt = ReadPELayout(plain).ChecksumAt();
     for (const char* name : {"a.scr", "plain.scr"}) {
         const std::vector<uint8_t> bytes = ReadFileBytes(File(name));
-        const uint32_t field = bytes[checksumAt] | bytes[checksumAt + 1] << 8 | bytes[checksumAt + 2] << 16 |
-                               static_cast<uint32_t>(bytes[checksumAt + 3]) << 24;
+        const uint32_t field = uint32_t{bytes[checksumAt]} | uint32_t{bytes[checksumAt + 1]} << 8 |
+                               uint32_t{bytes[checksumAt + 2]} << 16 | uint32_t{bytes[checksumAt + 3]} << 24;
         EXPECT_EQ(field, PEChecksum(bytes, checksumAt)) << name;
     }
 }

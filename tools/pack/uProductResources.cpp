@@ -399,9 +399,11 @@ TProductInfo ReadProduct(const std::vector<uint8_t>& image) {
         }
         if (group) {
             auto entries = ReadIconGroup(group->Data).value_or(std::vector<std::pair<uint16_t, TIconImage>>{});
-            for (auto& [id, icon] : entries) {
+            for (auto& [iconId, icon] : entries) {
+                // clang 14 cannot capture a structured binding in a lambda.
+                const uint16_t wanted = iconId;
                 const auto it = std::find_if(resources.begin(), resources.end(),
-                                             [&](const TResource& r) { return IsNumbered(r, ResIcon, id); });
+                                             [&](const TResource& r) { return IsNumbered(r, ResIcon, wanted); });
                 if (it == resources.end()) continue;
                 icon.Bytes = it->Data;
                 info.Icon.push_back(std::move(icon));
