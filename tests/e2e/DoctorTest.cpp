@@ -1,0 +1,179 @@
+// mutone-pack doctor run as its users run it, against a screensaver the tool packed, with the stand-in control
+// registered at each kind of player version and the allow list file of the 32-bit control written or not.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "E2EProbe.h"
+#include "PEBuilder.h"
+#include "PlayerRegistration.h"
+#include "SWFBuilder.h"
+
+using namespace e2e;
+
+namespace {
+
+const char* const Guid = "{6B1C2D3E-4F50-4A61-8B72-9C8D7E6F5A4B}";
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::string PlayerOf(const std::string& version) {
+    std::string name = version;
+    for (char& c : name)
+        if (c == '.') c = '_';
+    return std::string(MUTONE_PLAYER_DIR) + "/mutone_player_" + name + ".dll";
+}
+
+struct TRun {
+    DWORD Exit = 0;
+    nlohmann::json Report;
+    bool HasText(const std::string& part) const {
+        for (const auto& finding : Report["findings"])
+            if (finding["text"].get<std::string>().find(part) != std::string::npos) return true;
+        return false;
+    }
+};
+
+class E2EDoctor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char system[MAX_PATH], temp[MAX_PATH];
+        GetSystemDirectoryA(system, MAX_PATH);
+        FConfigFolder = std::string(system) + "\\Macromed\\Flash\\";
+        GetTempPathA(MAX_PATH, temp);
+        char longTemp[MAX_PATH];
+        GetLongPathNameA(temp, longTemp, MAX_PATH);
+        FRunFolder = std::string(longTemp) + Guid + "\\";
+        WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0, false)));
+        ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) + " -o Clip.scr", nullptr), 0u);
+        ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) +
+                           " --set movie.required_flash_version=99.0 -o Newer.scr",
+                       nullptr),
+                  0u);
+    }
+    void TearDown() override {
+        DeleteFileA((FConfigFolder + "mms.cfg").c_str());
+        UnregisterStandInPlayer();
+        EXPECT_TRUE(RegisterStandInPlayer(MUTONE_PLAYER_PATH)) << "the other tests need the default player back";
+    }
+
+    // Runs the tool in the test folder; its standard output goes to output when given.
+    DWORD Tool(const std::string& arguments, std::string* output) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE readEnd = nullptr, writeEnd = nullptr;
+        EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        PROCESS_INFORMATION process{};
+        std::string commandLine = Quoted(MUTONE_PACK_PATH) + " " + arguments;
+        const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                            FFolder.Path().c_str(), &startup, &process);
+        CloseHandle(writeEnd);
+        EXPECT_TRUE(started) << commandLine;
+        std::string text;
+        char buffer[4096];
+        for (DWORD n = 0; ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0;)
+            text.append(buffer, n);
+        CloseHandle(readEnd);
+        DWORD exit = 0xFFFF;
+        if (started) {
+            EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+            GetExitCodeProcess(process.hProcess, &exit);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        if (output) *output = text;
+        return exit;
+    }
+
+    TRun Doctor(const std::string& screensaver = "Clip.scr") {
+        std::string output;
+        TRun run;
+        run.Exit = Tool("doctor --json " + screensaver, &output);
+        run.Report = nlohmann::json::parse(output, nullptr, false);
+        EXPECT_FALSE(run.Report.is_discarded()) << output;
+        return run;
+    }
+
+    void WriteConfig(const std::string& text) {
+        CreateDirectoryA((FConfigFolder + "..").c_str(), nullptr);
+        CreateDirectoryA(FConfigFolder.c_str(), nullptr);
+        WriteFileBytes(FConfigFolder + "mms.cfg", Bytes(text));
+    }
+
+    TTempFolder FFolder;
+    std::string FConfigFolder, FRunFolder;
+};
+
+TEST_F(E2EDoctor, EachPlayerVersionWithoutAllowList) {
+    const struct {
+        const char* Version;
+        const char* Verdict;
+        DWORD Exit;
+    } cases[] = {{"10.0.45.2", "plays", 0},        {"32.0.0.344", "plays", 0},        {"32.0.0.465", "will not play", 1},
+                 {"34.0.0.376", "will not play", 1}, {"50.0.20.1", "will not play", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Version);
+        ASSERT_TRUE(RegisterStandInPlayer(PlayerOf(c.Version)));
+        const TRun run = Doctor();
+        EXPECT_EQ(run.Report["verdict"], c.Verdict) << run.Report.dump(1);
+        EXPECT_EQ(run.Exit, c.Exit);
+        EXPECT_TRUE(run.HasText(c.Version)) << "the version the control file carries";
+    }
+}
+
+TEST_F(E2EDoctor, TheAllowListOfTheRegionalEdition) {
+    ASSERT_TRUE(RegisterStandInPlayer(PlayerOf("34.0.0.376")));
+    const std::string runUrl = ShellFileUrl(FRunFolder);
+    ASSERT_FALSE(runUrl.empty());
+    const std::string barePath = FRunFolder;
+
+    WriteConfig("EnableAllowList=1\r\nAllowListUrlPattern=file:///C:/elsewhere/\r\n");
+    TRun run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
+    EXPECT_EQ(run.Exit, 1u);
+    EXPECT_EQ(run.Report["fix"]["lines"], nlohmann::json::array({"AllowListUrlPattern=" + runUrl}))
+        << run.Report.dump(1);
+
+    // The line it names is the one that makes the movie play.
+    WriteConfig("EnableAllowList=1\r\nAllowListUrlPattern=" + runUrl + "\r\n");
+    run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "plays") << run.Report.dump(1);
+    EXPECT_EQ(run.Exit, 0u);
+
+    WriteConfig("EnableAllowList=1\r\nAllowListUrlPattern=" + barePath + "\r\n");
+    run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
+    EXPECT_TRUE(run.HasText("EnableInsecureAllowListLocalPathMatching=1"));
+
+    WriteConfig("EnableAllowList=1\r\nEnableInsecureAllowListLocalPathMatching=1\r\nAllowListUrlPattern=" + barePath +
+                "\r\n");
+    run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "plays") << run.Report.dump(1);
+}
+
+TEST_F(E2EDoctor, NoUsableControlOrTooOldForTheContent) {
+    ASSERT_TRUE(UnregisterStandInPlayer());
+    TRun run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
+    EXPECT_TRUE(run.HasText("no Flash Player control is registered"));
+
+    ASSERT_TRUE(RegisterStandInPlayer(FFolder.Path() + "gone.dll"));
+    run = Doctor();
+    EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
+    EXPECT_TRUE(run.HasText("does not exist"));
+
+    ASSERT_TRUE(RegisterStandInPlayer(PlayerOf("32.0.0.344")));
+    run = Doctor("Newer.scr");
+    EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
+    EXPECT_TRUE(run.HasText("requires Flash Player 99.0"));
+}
+
+} // namespace
