@@ -23,5 +23,20 @@ done
 
 echo "Installing: ${missing[*]}"
 dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
-"${sudo_cmd[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+apt_install() { DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "$@" "${missing[@]}"; }
+"${sudo_cmd[@]}" apt-get update -q && { apt_install; exit; }
+# A mirror caught mid-sync serves an index that does not match its release file, and apt then lacks the i386 half
+# of the security suite: the i386 libraries cannot match their amd64 twins' versions. The main archive's own
+# suites, which carry both halves, can still be installed from.
+echo "apt-get update failed; installing from the sources that do not name a security suite" >&2
+apt_install || {
+    sources=$(mktemp -d)
+    trap 'rm -rf "$sources"' EXIT
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -e "$f" ] || continue
+        # deb822 stanzas are separated by blank lines; keep those whose URIs are not a security archive.
+        awk -v RS= -v ORS='\n\n' '!/URIs:[^\n]*-security/' "$f" >"$sources/$(basename "$f")"
+    done
+    grep -sv -- '-security' /etc/apt/sources.list >"$sources/one-line.list" || true
+    apt_install -o Dir::Etc::SourceParts="$sources" -o Dir::Etc::SourceList="$sources/one-line.list"
+}
