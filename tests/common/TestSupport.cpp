@@ -16,7 +16,7 @@ namespace {
 
 } // namespace
 
-TProcessResult RunAndCapture(const std::string& commandLine) {
+TProcessResult RunAndCapture(const std::string& commandLine, const std::string& currentDirectory) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     HANDLE rawRead = nullptr, rawWrite = nullptr;
     if (!CreatePipe(&rawRead, &rawWrite, &inheritable, 0)) Fail("CreatePipe");
@@ -32,7 +32,8 @@ TProcessResult RunAndCapture(const std::string& commandLine) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     std::string mutableLine = commandLine; // CreateProcessA may write into its command line
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &info))
         Fail("CreateProcessA");
     UniqueHandle process(info.hProcess), thread(info.hThread);
     writeEnd.reset();

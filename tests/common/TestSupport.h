@@ -11,9 +11,10 @@ struct TProcessResult {
     std::string Output; // everything the program wrote to its standard output, byte for byte
 };
 
-// Starts commandLine with its standard output on a pipe, reads the pipe to its end and waits for the program.
-// Raises std::runtime_error naming the failing call when the program cannot be started.
-TProcessResult RunAndCapture(const std::string& commandLine);
+// Starts commandLine (in currentDirectory, if one is given) with its standard output on a pipe, reads the pipe to
+// its end and waits for the program. Raises std::runtime_error naming the failing call when the program cannot be
+// started.
+TProcessResult RunAndCapture(const std::string& commandLine, const std::string& currentDirectory = {});
 
 // The directory of the running executable, with a trailing backslash; the test programs are built beside it.
 std::string ExeDirectory();

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "BMPBuilder.h"
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -23,22 +24,6 @@ namespace {
 
 const char* const Guid = "{0B7E3C52-91D4-4A6B-8E2F-5C1A9D3B7F60}";
 const wchar_t* const CloseCaption = L"\x9589\x3058\x308B(&C)";
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string ContentKey(TContentKey role) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
-
-std::string DialogKey(TDialogKey role) {
-    for (const TDialogKeyInfo& key : DialogKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
 
 // A picture in three colour bands, so that a screenshot shows where it sits and whether it was scaled.
 std::vector<uint8_t> BandedPicture(int32_t width, int32_t height) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -30,12 +31,6 @@ std::string TempPath(const std::string& name) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     return temp + name;
-}
-
-std::string KeyName(TContentKey role) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
 }
 
 // A movie header followed by zeros up to size: what a store declares, made as it is read instead of held.
@@ -87,7 +82,7 @@ protected:
         TStoreWriter writer(out, 0x5A, static_cast<int64_t>(base.size()));
         writer.AddItem("GUID", Guid, std::strlen(Guid), true);
         TPaddedMovie movie(movieSize);
-        writer.AddItem(KeyName(TContentKey::Movie), movie, true, INT64_MAX);
+        writer.AddItem(ContentKey(TContentKey::Movie), movie, true, INT64_MAX);
         writer.Finish();
     }
 

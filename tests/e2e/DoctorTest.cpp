@@ -2,8 +2,8 @@
 // registered at each kind of player version and the allow list file of the 32-bit control written or not.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
+#include "E2EContent.h"
+#include "E2EDoctor.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "PlayerRegistration.h"
@@ -15,26 +15,17 @@ namespace {
 
 const char* const Guid = "{6B1C2D3E-4F50-4A61-8B72-9C8D7E6F5A4B}";
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
 std::string PlayerOf(const std::string& version) {
-    std::string name = version;
-    for (char& c : name)
-        if (c == '.') c = '_';
-    return std::string(MUTONE_PLAYER_DIR) + "/mutone_player_" + name + ".dll";
+    return VersionedPlayer(MUTONE_PLAYER_DIR, version);
 }
 
-struct TRun {
-    DWORD Exit = 0;
-    nlohmann::json Report;
-    bool HasText(const std::string& part) const {
-        for (const auto& finding : Report["findings"])
-            if (finding["text"].get<std::string>().find(part) != std::string::npos) return true;
-        return false;
-    }
-};
+std::string Utf8FromAnsi(const std::string& ansi) {
+    wchar_t wide[MAX_PATH * 2] = {};
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH * 2);
+    char utf8[MAX_PATH * 6] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+}
 
 class E2EDoctor : public ::testing::Test {
 protected:
@@ -47,10 +38,9 @@ protected:
         GetLongPathNameA(temp, longTemp, MAX_PATH);
         FRunFolder = std::string(longTemp) + Guid + "\\";
         WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0, false)));
-        ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) + " -o Clip.scr", nullptr), 0u);
+        ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) + " -o Clip.scr"), 0u);
         ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) +
-                           " --set movie.required_flash_version=99.0 -o Newer.scr",
-                       nullptr),
+                           " --set movie.required_flash_version=99.0 -o Newer.scr"),
                   0u);
     }
     void TearDown() override {
@@ -59,46 +49,14 @@ protected:
         EXPECT_TRUE(RegisterStandInPlayer(MUTONE_PLAYER_PATH)) << "the other tests need the default player back";
     }
 
-    // Runs the tool in the test folder; its standard output goes to output when given.
-    DWORD Tool(const std::string& arguments, std::string* output) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE readEnd = nullptr, writeEnd = nullptr;
-        EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
-        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        PROCESS_INFORMATION process{};
-        std::string commandLine = Quoted(MUTONE_PACK_PATH) + " " + arguments;
-        const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                            FFolder.Path().c_str(), &startup, &process);
-        CloseHandle(writeEnd);
-        EXPECT_TRUE(started) << commandLine;
-        std::string text;
-        char buffer[4096];
-        for (DWORD n = 0; ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0;)
-            text.append(buffer, n);
-        CloseHandle(readEnd);
-        DWORD exit = 0xFFFF;
-        if (started) {
-            EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-            GetExitCodeProcess(process.hProcess, &exit);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
-        if (output) *output = text;
-        return exit;
+    // Runs the tool in the test folder; its exit code.
+    uint32_t Tool(const std::string& arguments) {
+        return RunAndCapture(Quoted(MUTONE_PACK_PATH) + " " + arguments, FFolder.Path()).ExitCode;
     }
 
-    TRun Doctor(const std::string& screensaver = "Clip.scr") {
-        std::string output;
-        TRun run;
-        run.Exit = Tool("doctor --json " + screensaver, &output);
-        run.Report = nlohmann::json::parse(output, nullptr, false);
-        EXPECT_FALSE(run.Report.is_discarded()) << output;
+    TDoctorRun Doctor(const std::string& screensaver = "Clip.scr") {
+        TDoctorRun run = RunDoctor(MUTONE_PACK_PATH, FFolder.Path(), screensaver);
+        EXPECT_FALSE(run.Report.is_discarded()) << run.Output;
         return run;
     }
 
@@ -122,7 +80,7 @@ TEST_F(E2EDoctor, EachPlayerVersionWithoutAllowList) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Version);
         ASSERT_TRUE(RegisterStandInPlayer(PlayerOf(c.Version)));
-        const TRun run = Doctor();
+        const TDoctorRun run = Doctor();
         EXPECT_EQ(run.Report["verdict"], c.Verdict) << run.Report.dump(1);
         EXPECT_EQ(run.Exit, c.Exit);
         EXPECT_TRUE(run.HasText(c.Version)) << "the version the control file carries";
@@ -133,10 +91,11 @@ TEST_F(E2EDoctor, TheAllowListOfTheRegionalEdition) {
     ASSERT_TRUE(RegisterStandInPlayer(PlayerOf("34.0.0.376")));
     const std::string runUrl = ShellFileUrl(FRunFolder);
     ASSERT_FALSE(runUrl.empty());
-    const std::string barePath = FRunFolder;
+    // mms.cfg is UTF-8, whatever the system's code page.
+    const std::string barePath = Utf8FromAnsi(FRunFolder);
 
     WriteConfig("EnableAllowList=1\r\nAllowListUrlPattern=file:///C:/elsewhere/\r\n");
-    TRun run = Doctor();
+    TDoctorRun run = Doctor();
     EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
     EXPECT_EQ(run.Exit, 1u);
     EXPECT_EQ(run.Report["fix"]["lines"], nlohmann::json::array({"AllowListUrlPattern=" + runUrl}))
@@ -161,7 +120,7 @@ TEST_F(E2EDoctor, TheAllowListOfTheRegionalEdition) {
 
 TEST_F(E2EDoctor, NoUsableControlOrTooOldForTheContent) {
     ASSERT_TRUE(UnregisterStandInPlayer());
-    TRun run = Doctor();
+    TDoctorRun run = Doctor();
     EXPECT_EQ(run.Report["verdict"], "will not play") << run.Report.dump(1);
     EXPECT_TRUE(run.HasText("no Flash Player control is registered"));
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -30,22 +31,6 @@ const struct TPhysicalObserver {
 
 constexpr COLORREF MovieColour = RGB(0x20, 0xC0, 0x40);
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string KeyName(TContentKey role) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
-
-std::string DialogKeyName(TDialogKey role) {
-    for (const TDialogKeyInfo& key : DialogKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
-
 BOOL CALLBACK AddPlayerWindow(HWND child, LPARAM data) {
     if (ClassOf(child) == "MutoneStandInPlayer")
         reinterpret_cast<std::vector<RECT>*>(data)->push_back(WindowRect(child));
@@ -67,13 +52,13 @@ protected:
         const int32_t colour = static_cast<int32_t>(MovieColour);
         FItems = {
             {"GUID", Bytes("{3A0C5E7B-91D2-4F6A-8B3C-5D7E9F1A2B4C}"), true},
-            {KeyName(TContentKey::MonitorLayout), {2, 0, 0, 0}, false},
-            {KeyName(TContentKey::BackgroundColor),
+            {ContentKey(TContentKey::MonitorLayout), {2, 0, 0, 0}, false},
+            {ContentKey(TContentKey::BackgroundColor),
              {static_cast<uint8_t>(colour), static_cast<uint8_t>(colour >> 8), static_cast<uint8_t>(colour >> 16), 0},
              false},
-            {KeyName(TContentKey::Movie), movie, true},
-            {DialogKeyName(TDialogKey::PictureName), Bytes("intro.swf"), true},
-            {DialogKeyName(TDialogKey::Picture), movie, true},
+            {ContentKey(TContentKey::Movie), movie, true},
+            {DialogKey(TDialogKey::PictureName), Bytes("intro.swf"), true},
+            {DialogKey(TDialogKey::Picture), movie, true},
         };
         std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
         const std::vector<uint8_t> store = BuildStore(FItems, 0x5A, static_cast<int64_t>(file.size()));

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "PlayerRegistration.h"
+#include "forms/Handles.h"
 
 namespace e2e {
 
@@ -533,18 +534,33 @@ std::vector<std::string> RecordLines(const std::string& path) {
     return lines;
 }
 
+namespace {
+
+// ANSI names throughout, as the screensaver makes them: std::filesystem would convert them in the C runtime's
+// locale, not the system's code page, and lose every double-byte name.
+void AddTree(const std::string& folder, const std::string& except, std::set<std::string>& entries) {
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle search(FindFirstFileA((folder + "*").c_str(), &found));
+    if (!search) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = folder + name;
+        // Test programs running beside this one (they share the temporary directory) keep their files in
+        // folders of their own; only what the screensaver may have written counts.
+        if (path.rfind(except, 0) == 0 || name.rfind("mutone-test-", 0) == 0) continue;
+        entries.insert(path);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) AddTree(path + "\\", except, entries);
+    } while (FindNextFileA(search.get(), &found));
+}
+
+} // namespace
+
 std::set<std::string> TempTree(const std::string& except) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     std::set<std::string> entries;
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(temp, error);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-        // Test programs running beside this one (they share the temporary directory) keep their files in
-        // folders of their own; only what the screensaver may have written counts.
-        if (it->path().string().rfind(except, 0) != 0 &&
-            it->path().string().find("\\mutone-test-", std::string(temp).size() - 1) == std::string::npos)
-            entries.insert(it->path().string());
+    AddTree(temp, except, entries);
     return entries;
 }
 
@@ -601,9 +617,14 @@ HWND WaitForChildForm(HWND host) {
 }
 
 std::string ShellPathOfUrl(const std::string& url) {
-    char path[MAX_PATH * 2] = {};
-    DWORD size = sizeof path;
-    return PathCreateFromUrlA(url.c_str(), path, &size, 0) == S_OK ? path : std::string();
+    // The URL is UTF-8, as the player's record has it; the path comes back in the ANSI code page.
+    wchar_t wideUrl[MAX_PATH * 4] = {};
+    if (!MultiByteToWideChar(CP_UTF8, 0, url.c_str(), -1, wideUrl, MAX_PATH * 4)) return {};
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (PathCreateFromUrlW(wideUrl, path, &size, 0) != S_OK) return {};
+    char ansi[MAX_PATH * 4] = {};
+    return WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, sizeof ansi, nullptr, nullptr) ? ansi : std::string();
 }
 
 std::string ShellFileUrl(const std::string& path) {

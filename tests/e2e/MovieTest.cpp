@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -18,16 +19,6 @@ using namespace e2e;
 namespace {
 
 const char* const Guid = "{6F1C2A0E-3B7D-4C55-9A1E-2D4F6B8C0A13}";
-
-std::string KeyName(TContentKey role, int index = -1) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered) + (index >= 0 ? std::to_string(index) : "");
-    return {};
-}
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 std::vector<uint8_t> Int32(int32_t value) {
     return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
@@ -48,14 +39,14 @@ protected:
         FMovie = BuildSWF(SimpleMovie(550, 400, 0x0000FF, false));
         FItems = {
             {"GUID", Bytes(Guid), true},
-            {KeyName(TContentKey::MovieFileName), Bytes("sample.swf"), true},
-            {KeyName(TContentKey::Loop), {1}, false},
-            {KeyName(TContentKey::FlashVars), Bytes("a=1&b=2"), true},
-            {KeyName(TContentKey::MonitorLayout), Int32(2), false},
-            {KeyName(TContentKey::Movie), FMovie, true},
-            {KeyName(TContentKey::ExtraFileCount), Int32(1), false},
-            {KeyName(TContentKey::ExtraFileName, 0), Bytes("data\\notes.txt"), true},
-            {KeyName(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
+            {ContentKey(TContentKey::MovieFileName), Bytes("sample.swf"), true},
+            {ContentKey(TContentKey::Loop), {1}, false},
+            {ContentKey(TContentKey::FlashVars), Bytes("a=1&b=2"), true},
+            {ContentKey(TContentKey::MonitorLayout), Int32(2), false},
+            {ContentKey(TContentKey::Movie), FMovie, true},
+            {ContentKey(TContentKey::ExtraFileCount), Int32(1), false},
+            {ContentKey(TContentKey::ExtraFileName, 0), Bytes("data\\notes.txt"), true},
+            {ContentKey(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
         };
         FScreenSaver = FFolder.Path() + "Sample.scr";
         FRecord = FFolder.Path() + "player.txt";
@@ -157,9 +148,9 @@ TEST_F(E2EMovie, TakesTheForegroundOnceTheMoviesPlay) {
 
 // The content can keep input from ending the screensaver and show the cursor; closing the form still ends it.
 TEST_F(E2EMovie, ContentThatKeepsInputFromEndingIt) {
-    FItems.push_back({KeyName(TContentKey::EndOnMouse), {0}, false});
-    FItems.push_back({KeyName(TContentKey::EndOnKey), {0}, false});
-    FItems.push_back({KeyName(TContentKey::ShowCursor), {1}, false});
+    FItems.push_back({ContentKey(TContentKey::EndOnMouse), {0}, false});
+    FItems.push_back({ContentKey(TContentKey::EndOnKey), {0}, false});
+    FItems.push_back({ContentKey(TContentKey::ShowCursor), {1}, false});
     StartAndWaitForMovies();
     HWND form = nullptr;
     for (HWND window : WindowsOfClassOutside(FStarter.Pid(), "TfrmMain"))

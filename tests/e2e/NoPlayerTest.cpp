@@ -3,6 +3,7 @@
 // Configure mode without a player and without a text still shows nothing.
 #include <gtest/gtest.h>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -17,16 +18,6 @@ namespace {
 
 const char* const Guid = "{5C0E9A41-7D2B-4F36-A8E1-3B9C6D2F0A74}";
 const char* const Text = "This screensaver needs a Flash player";
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string ContentKey(TContentKey role) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
 
 // How many pixels of the screen under rect are not of the colour, read in one copy: pixel by pixel across
 // processes would take seconds. -1 when the screen could not be read.

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include "BMPBuilder.h"
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -19,10 +20,6 @@ using namespace e2e;
 namespace {
 
 const char* const Guid = "{2D5E8F10-4A6B-4C3D-8E9F-0A1B2C3D4E5F}";
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 class E2EPack : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 // nothing that was there before has changed.
 #include <gtest/gtest.h>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -14,26 +15,16 @@ using namespace e2e;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string Key(TContentKey role, int index = -1) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered) + (index >= 0 ? std::to_string(index) : "");
-    return {};
-}
-
 class E2ETempFiles : public ::testing::Test {
 protected:
     void Pack(const std::string& guid) {
         const std::vector<uint8_t> movie = BuildSWF(SimpleMovie(320, 240, 0x0000FF, false));
         const std::vector<TStoreItem> items = {
             {"GUID", Bytes(guid), true},
-            {Key(TContentKey::Movie), movie, true},
-            {Key(TContentKey::ExtraFileCount), {1, 0, 0, 0}, false},
-            {Key(TContentKey::ExtraFileName, 0), Bytes("notes.txt"), true},
-            {Key(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
+            {ContentKey(TContentKey::Movie), movie, true},
+            {ContentKey(TContentKey::ExtraFileCount), {1, 0, 0, 0}, false},
+            {ContentKey(TContentKey::ExtraFileName, 0), Bytes("notes.txt"), true},
+            {ContentKey(TContentKey::ExtraFileData, 0), Bytes("hello"), true},
         };
         std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
         const std::vector<uint8_t> store = BuildStore(items, 0x5A, static_cast<int64_t>(file.size()));

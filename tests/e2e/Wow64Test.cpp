@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "E2EContent.h"
 #include "E2EProbe.h"
 #include "PEBuilder.h"
 #include "SWFBuilder.h"
@@ -20,16 +21,6 @@ namespace {
 
 const char* const Guid = "{3C9E5A71-0D2B-4F86-A4E3-7B1C9D0E2F58}";
 const char* const FileName = "mutone-wow64.scr";
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::string KeyName(TContentKey role) {
-    for (const TContentKeyInfo& key : ContentKeyTable())
-        if (key.Role == role) return DecodeString(key.Enciphered);
-    return {};
-}
 
 std::string WindowsFolder() {
     char folder[MAX_PATH] = {};
@@ -50,8 +41,8 @@ public:
         std::vector<uint8_t> file = ReadFileBytes(ScreenSaverPath());
         const std::vector<TStoreItem> items = {
             {"GUID", Bytes(Guid), true},
-            {KeyName(TContentKey::MovieFileName), Bytes("installed.swf"), true},
-            {KeyName(TContentKey::Movie), BuildSWF(SimpleMovie(320, 240, 0x00FF00, false)), true},
+            {ContentKey(TContentKey::MovieFileName), Bytes("installed.swf"), true},
+            {ContentKey(TContentKey::Movie), BuildSWF(SimpleMovie(320, 240, 0x00FF00, false)), true},
         };
         const std::vector<uint8_t> store = BuildStore(items, 0x3C, static_cast<int64_t>(file.size()));
         file.insert(file.end(), store.begin(), store.end());

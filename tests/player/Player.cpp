@@ -57,10 +57,17 @@ const char* const WindowClassName = "MutoneStandInPlayer";
 HINSTANCE Module;
 std::atomic<LONG> InstanceCounter{0};
 
+// In the ANSI code page, for the ANSI file calls. Read as UTF-16 and converted here: Wine's
+// GetEnvironmentVariableA cuts a value of double-byte characters to its length in UTF-16 units.
 std::string Env(const char* name) {
-    char value[MAX_PATH * 2];
-    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length && length < sizeof value ? std::string(value, length) : std::string();
+    wchar_t wideName[64];
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
+    wchar_t value[MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(wideName, value, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) return {};
+    char ansi[MAX_PATH * 4];
+    const int size = WideCharToMultiByte(CP_ACP, 0, value, static_cast<int>(length), ansi, sizeof ansi, nullptr, nullptr);
+    return std::string(ansi, static_cast<size_t>(size > 0 ? size : 0));
 }
 
 std::string Utf8(const wchar_t* text, UINT length) {
