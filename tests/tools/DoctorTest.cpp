@@ -78,6 +78,17 @@ TEST(DoctorAllowList, CoversByTheDocumentedMatchingRules) {
     for (const TRow& row : rows)
         EXPECT_EQ(PatternCovers(row.Pattern, Url, Path, row.Insecure), row.Expected) << row.Pattern;
 
+    // Non-ASCII names: escaped UTF-8 (as browsers write them) or an older Latin-1 escape, against the shell's raw
+    // UTF-8.
+    const std::string yamada = "file:///C:/users/\xE5\xB1\xB1\xE7\x94\xB0/Temp/m.swf";
+    EXPECT_EQ(PatternCovers("file:///C:/users/%E5%B1%B1%E7%94%B0/", yamada, "", false), TCoverage::Covers);
+    EXPECT_EQ(PatternCovers("file:///C:/users/%e5%b1%b1%E7%94%B0/Temp/m.swf", yamada, "", false), TCoverage::Covers);
+    EXPECT_EQ(PatternCovers("file:///C:/users/%E5%B1%B1/", yamada, "", false), TCoverage::DoesNotCover);
+    EXPECT_EQ(PatternCovers("file:///C:/users/%E9/", "file:///C:/users/\xC3\xA9/m.swf", "", false), TCoverage::Covers);
+    EXPECT_EQ(PatternCovers("file:///C:/users/%E5%B1/", "file:///C:/users/\xC3\xA5\xC2\xB1/m.swf", "", false),
+              TCoverage::Covers)
+        << "a cut UTF-8 sequence is read as Latin-1";
+
     EXPECT_EQ(PatternCovers("file://SERVER/share/", "file://server/share/Temp/m.swf", "\\\\server\\share\\Temp\\m.swf",
                             false),
               TCoverage::Covers);

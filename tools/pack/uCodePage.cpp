@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-namespace {
-
 bool IsValidUtf8(std::string_view text) {
     while (!text.empty()) {
         const auto decoded = DecodeUtf8(text);
@@ -12,8 +10,6 @@ bool IsValidUtf8(std::string_view text) {
     }
     return true;
 }
-
-} // namespace
 
 bool IsSupportedCodePage(int codePage) {
     return codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ||

@@ -10,6 +10,8 @@
 // screensaver is made for.
 inline constexpr int DefaultCodePage = 932;
 
+bool IsValidUtf8(std::string_view text);
+
 // The Windows ANSI code pages (874, 932, 936, 949, 950, 1250 to 1258) and UTF-8 (65001).
 bool IsSupportedCodePage(int codePage);
 

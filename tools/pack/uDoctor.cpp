@@ -11,6 +11,7 @@
 #include "store/uExeAdder.h"
 #include "support/uPathSafety.h"
 #include "support/uSysUtils.h"
+#include "uCodePage.h"
 
 namespace {
 
@@ -107,15 +108,25 @@ int HexValue(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// %XX stands for the character of that number, as the shell writes file URLs (U+0000 to U+00FF, in UTF-8 here).
+// A run of %XX escapes stands for the bytes of UTF-8, as RFC 3986 and today's browsers write non-ASCII names; a run
+// that is no UTF-8 is read the older way, each %XX the character of that number (U+0080 to U+00FF, in UTF-8 here).
+// The shell escapes only ASCII in file URLs, where both readings agree.
 std::string Unescaped(std::string_view text) {
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            AppendUtf8(out, static_cast<uint32_t>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-            i += 2;
+    for (size_t i = 0; i < text.size();) {
+        std::string bytes;
+        while (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+            bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 3;
+            if (i >= text.size()) break;
+        }
+        if (bytes.empty()) {
+            out += text[i++];
+        } else if (IsValidUtf8(bytes)) {
+            out += bytes;
         } else {
-            out += text[i];
+            for (const char byte : bytes)
+                AppendUtf8(out, static_cast<unsigned char>(byte));
         }
     }
     return out;
