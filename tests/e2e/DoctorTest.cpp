@@ -40,7 +40,7 @@ protected:
         WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0, false)));
         ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) + " -o Clip.scr"), 0u);
         ASSERT_EQ(Tool("build clip.swf --set id=" + std::string(Guid) +
-                           " --set movie.required_flash_version=99.0 -o Newer.scr"),
+                       " --set movie.required_flash_version=99.0 -o Newer.scr"),
                   0u);
     }
     void TearDown() override {
@@ -75,8 +75,11 @@ TEST_F(E2EDoctor, EachPlayerVersionWithoutAllowList) {
         const char* Version;
         const char* Verdict;
         DWORD Exit;
-    } cases[] = {{"10.0.45.2", "plays", 0},        {"32.0.0.344", "plays", 0},        {"32.0.0.465", "will not play", 1},
-                 {"34.0.0.376", "will not play", 1}, {"50.0.20.1", "will not play", 1}};
+    } cases[] = {{"10.0.45.2", "plays", 0},
+                 {"32.0.0.344", "plays", 0},
+                 {"32.0.0.465", "will not play", 1},
+                 {"34.0.0.376", "will not play", 1},
+                 {"50.0.20.1", "will not play", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Version);
         ASSERT_TRUE(RegisterStandInPlayer(PlayerOf(c.Version)));

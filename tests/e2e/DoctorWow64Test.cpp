@@ -20,7 +20,8 @@ namespace {
 const char* const Guid = "{2E7A9C41-5B3D-4F68-8D1A-0C6E4B7F9A25}";
 
 std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(tolower(c)); });
     return text;
 }
 
@@ -46,10 +47,9 @@ protected:
 
         WriteFileBytes(FFolder.Path() + "clip.swf", BuildSWF(SimpleMovie(550, 400, 0, false)));
         for (const char* arch : {"x86", "x64"}) {
-            const TProcessResult built =
-                RunAndCapture(Quoted(MUTONE_PACK_PATH) + " build clip.swf --arch " + arch + " --set id=" + Guid +
-                                  " -o Clip-" + arch + ".scr",
-                              FFolder.Path());
+            const TProcessResult built = RunAndCapture(Quoted(MUTONE_PACK_PATH) + " build clip.swf --arch " + arch +
+                                                           " --set id=" + Guid + " -o Clip-" + arch + ".scr",
+                                                       FFolder.Path());
             ASSERT_EQ(built.ExitCode, 0u) << arch << ": is mutone64.scr beside mutone-pack? build win64 first";
         }
     }

@@ -19,7 +19,8 @@ struct TDoctorRun {
             if (finding.value("text", "").find(part) != std::string::npos) return true;
         return false;
     }
-    // The result ("ok", "will not play", "cannot tell" or "note") of the first finding of a check; empty when there is none.
+    // The result ("ok", "will not play", "cannot tell" or "note") of the first finding of a check; empty when there is
+    // none.
     std::string ResultOf(const std::string& check) const {
         for (const auto& finding : Report.value("findings", nlohmann::json::array()))
             if (finding.value("check", "") == check) return finding.value("result", "");

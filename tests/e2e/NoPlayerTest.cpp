@@ -9,6 +9,7 @@
 #include "SWFBuilder.h"
 #include "app/uContentKeys.h"
 #include "forms/FileStream.h"
+#include "forms/Handles.h"
 #include "store/uExeAdder.h"
 #include "support/uSysUtils.h"
 
@@ -23,19 +24,19 @@ const char* const Text = "This screensaver needs a Flash player";
 // processes would take seconds. -1 when the screen could not be read.
 int PixelsNotOf(COLORREF colour, const RECT& rect) {
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
+    TWindowDC screen(nullptr);
+    UniqueHDC memory(CreateCompatibleDC(screen.get()));
+    TGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+    if (!screen || !memory || !bitmap) return -1;
+    {
+        TSelectObject selected(memory.get(), bitmap.get());
+        BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+    }
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<uint32_t> bits(static_cast<size_t>(width) * static_cast<size_t>(height));
-    const int lines = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    const int lines =
+        GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(height), bits.data(), &info, DIB_RGB_COLORS);
     if (lines != height) return -1;
     // The bits are 0x00RRGGBB, a colour 0x00BBGGRR.
     const uint32_t wanted = uint32_t{GetRValue(colour)} << 16 | uint32_t{GetGValue(colour)} << 8 | GetBValue(colour);

@@ -66,7 +66,8 @@ std::string Env(const char* name) {
     const DWORD length = GetEnvironmentVariableW(wideName, value, MAX_PATH * 2);
     if (length == 0 || length >= MAX_PATH * 2) return {};
     char ansi[MAX_PATH * 4];
-    const int size = WideCharToMultiByte(CP_ACP, 0, value, static_cast<int>(length), ansi, sizeof ansi, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, value, static_cast<int>(length), ansi, sizeof ansi, nullptr, nullptr);
     return std::string(ansi, static_cast<size_t>(size > 0 ? size : 0));
 }
 
