@@ -201,7 +201,11 @@ protected:
 
     // The pointer is moved from outside Wine where it can be: a move Wine makes itself can be followed by one
     // back to where the pointer was, which may come between the press and the release and lose the click.
+    // The dialog is made the active window first: a click that activates it races Wine's own focus change, which
+    // can take the click's press from the window under the pointer.
     void ClickAt(POINT point) {
+        if (GetForegroundWindow() != FDialog) SetForegroundWindow(FDialog);
+        ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == FDialog; }, 2000));
         ASSERT_TRUE(MovePointerFromOutside(point) || MoveCursorTo(point));
         MouseButton(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     }
