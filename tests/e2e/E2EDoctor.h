@@ -2,10 +2,15 @@
 // versions of the kinds of player it tells apart.
 #pragma once
 
+#include <windows.h>
+
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
 
+#include "E2EContent.h"
+#include "PEBuilder.h"
 #include "TestSupport.h"
 
 namespace e2e {
@@ -28,14 +33,22 @@ struct TDoctorRun {
     }
 };
 
-// Runs "mutone-pack doctor --json screensaver" in folder.
+// Runs "mutone-pack doctor --json screensaver" in folder; an output that is no JSON fails the test.
 inline TDoctorRun RunDoctor(const std::string& tool, const std::string& folder, const std::string& screensaver) {
     const TProcessResult result = RunAndCapture(Quoted(tool) + " doctor --json " + Quoted(screensaver), folder);
     TDoctorRun run;
     run.Exit = result.ExitCode;
     run.Output = result.Output;
     run.Report = nlohmann::json::parse(result.Output, nullptr, false);
+    EXPECT_FALSE(run.Report.is_discarded()) << run.Output;
     return run;
+}
+
+// Writes text as the mms.cfg of flashFolder (a system folder's "Macromed\Flash\"), making the folders it needs.
+inline void WriteMmsConfig(const std::string& flashFolder, const std::string& text) {
+    CreateDirectoryA((flashFolder + "..").c_str(), nullptr);
+    CreateDirectoryA(flashFolder.c_str(), nullptr);
+    WriteFileBytes(flashFolder + "mms.cfg", Bytes(text));
 }
 
 // The stand-in player of a file version, as tests/player builds it into folder.

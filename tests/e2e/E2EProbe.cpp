@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "PlayerRegistration.h"
+#include "forms/Controls.h"
 #include "forms/Handles.h"
 
 namespace e2e {
@@ -616,26 +617,42 @@ HWND WaitForChildForm(HWND host) {
     return form;
 }
 
+namespace {
+
+std::wstring Utf8ToWide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+
+} // namespace
+
+std::string AnsiToUtf8(const std::string& text) {
+    return WideToUtf8(AnsiToWide(text));
+}
+
 std::string ShellPathOfUrl(const std::string& url) {
     // The URL is UTF-8, as the player's record has it; the path comes back in the ANSI code page.
-    wchar_t wideUrl[MAX_PATH * 4] = {};
-    if (!MultiByteToWideChar(CP_UTF8, 0, url.c_str(), -1, wideUrl, MAX_PATH * 4)) return {};
     wchar_t path[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;
-    if (PathCreateFromUrlW(wideUrl, path, &size, 0) != S_OK) return {};
-    char ansi[MAX_PATH * 4] = {};
-    return WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, sizeof ansi, nullptr, nullptr) ? ansi : std::string();
+    if (PathCreateFromUrlW(Utf8ToWide(url).c_str(), path, &size, 0) != S_OK) return {};
+    return WideToAnsi(path);
 }
 
 std::string ShellFileUrl(const std::string& path) {
-    wchar_t wide[MAX_PATH * 2] = {};
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2);
     wchar_t url[MAX_PATH * 4] = {};
     DWORD size = MAX_PATH * 4;
-    if (UrlCreateFromPathW(wide, url, &size, 0) != S_OK) return {};
-    char utf8[MAX_PATH * 12] = {};
-    WideCharToMultiByte(CP_UTF8, 0, url, -1, utf8, sizeof utf8, nullptr, nullptr);
-    return utf8;
+    if (UrlCreateFromPathW(AnsiToWide(path).c_str(), url, &size, 0) != S_OK) return {};
+    return WideToUtf8(url);
 }
 
 } // namespace e2e

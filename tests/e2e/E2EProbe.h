@@ -270,6 +270,8 @@ private:
 std::vector<std::string> RecordLines(const std::string& path);
 // The values the stand-in player's record shows put to one property ("bstr ...", "i4 3", "bool -1"), in order.
 std::vector<std::string> PlayerPuts(const std::string& record, int dispId);
+// An ANSI text (a path of this system) in UTF-8, as files that are UTF-8 whatever the code page hold it.
+std::string AnsiToUtf8(const std::string& text);
 // The file URL of an ANSI path as the shell makes it (UrlCreateFromPathW), in UTF-8 as the player's record has it.
 std::string ShellFileUrl(const std::string& path);
 // The ANSI path of a file URL as the shell reads it back (PathCreateFromUrlA); empty when it is none.

@@ -57,20 +57,6 @@ const char* const WindowClassName = "MutoneStandInPlayer";
 HINSTANCE Module;
 std::atomic<LONG> InstanceCounter{0};
 
-// In the ANSI code page, for the ANSI file calls. Read as UTF-16 and converted here: Wine's
-// GetEnvironmentVariableA cuts a value of double-byte characters to its length in UTF-16 units.
-std::string Env(const char* name) {
-    wchar_t wideName[64];
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
-    wchar_t value[MAX_PATH * 2];
-    const DWORD length = GetEnvironmentVariableW(wideName, value, MAX_PATH * 2);
-    if (length == 0 || length >= MAX_PATH * 2) return {};
-    char ansi[MAX_PATH * 4];
-    const int size =
-        WideCharToMultiByte(CP_ACP, 0, value, static_cast<int>(length), ansi, sizeof ansi, nullptr, nullptr);
-    return std::string(ansi, static_cast<size_t>(size > 0 ? size : 0));
-}
-
 std::string Utf8(const wchar_t* text, UINT length) {
     if (!length) return {};
     int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
@@ -85,6 +71,18 @@ std::wstring Wide(const std::string& text) {
     std::wstring result(static_cast<size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
     return result;
+}
+
+// In the ANSI code page, for the ANSI file calls. Read as UTF-16 and converted here: Wine's
+// GetEnvironmentVariableA cuts a value of double-byte characters to its length in UTF-16 units.
+std::string Env(const char* name) {
+    wchar_t value[MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(Wide(name).c_str(), value, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) return {};
+    char ansi[MAX_PATH * 4];
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, value, static_cast<int>(length), ansi, sizeof ansi, nullptr, nullptr);
+    return std::string(ansi, static_cast<size_t>(size > 0 ? size : 0));
 }
 
 bool ShouldFail(const std::string& event) {

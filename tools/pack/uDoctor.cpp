@@ -115,11 +115,9 @@ std::string Unescaped(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size();) {
         std::string bytes;
-        while (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        for (; i + 2 < text.size() && text[i] == '%' && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0;
+             i += 3)
             bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 3;
-            if (i >= text.size()) break;
-        }
         if (bytes.empty()) {
             out += text[i++];
         } else if (IsValidUtf8(bytes)) {
